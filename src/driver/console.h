@@ -1,0 +1,39 @@
+// console.h - console output, the usage text, the fatal-error path and the
+// internal-check macro shared by every module.
+#pragma once
+
+#include <cstdio>
+
+// Exit statuses, one per class of error.
+enum ExitStatus {
+    ExitSuccess = 0,
+    ExitCommandLine = 1,
+    ExitInputFile = 2,
+    ExitPixelMemory = 3,
+    ExitOutputFile = 4,  // also a denoise mode that does not exist
+    ExitXorFile = 5,
+    ExitStatsMemory = 6,
+    ExitPixelTooHigh = 7,
+    ExitCheckFailed = 8,  // a failed internal check (CHECK below)
+};
+
+// printf to standard output; every report line goes through here.
+int PrintMsg(const char* format, ...) __attribute__((format(printf, 1, 2)));
+// printf to an open file; returns -1 on failure like fprintf.
+int FPrintMsg(FILE* file, const char* format, ...) __attribute__((format(printf, 2, 3)));
+
+void PrintUsage();
+
+// Flushes standard output, writes "\ngrayfix ERROR: " and the message (no
+// newline) to standard error and exits with the status.
+[[noreturn]] void FatalError(const char* message, int status);
+
+// Ends the run after a failed internal check: flushes standard output, writes
+// one line naming the source position and quoting the condition, and exits
+// with ExitCheckFailed. Never a signal, in every build type.
+[[noreturn]] void CheckFailed(const char* file, int line, const char* condition);
+
+// The condition text is quoted exactly as written, so write conditions in the
+// form the diagnostics promise (for example "value <= ImgLevelMax && value >= 0").
+#define CHECK(condition) \
+    ((condition) ? (void)0 : CheckFailed(__FILE__, __LINE__, #condition))

@@ -1,0 +1,11 @@
+// rawio.h - the pixel reader (PGM data and RAW files alike) and the image writer.
+#pragma once
+
+// Reads exactly width*height*bytesPerPixel bytes found at offset skip of the
+// file into a new buffer; a file with fewer or more bytes ends the run.
+unsigned char* ReadRaw(const char* fileName, int skip, int width, int height, int bytesPerPixel);
+
+// Writes the image as PGM P5 (header from the description) or, when raw is
+// non-zero, as the pixel bytes alone.
+void WriteImage(const char* fileName, const unsigned char* data, int raw,
+                int width, int height, int bytesPerPixel);

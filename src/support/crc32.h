@@ -1,0 +1,37 @@
+// crc32.h - the standard CRC-32 (reflected polynomial 0xEDB88320) with tables
+// built at compile time.
+#pragma once
+
+#include <cstdint>
+
+// Crc32Tables.t[0] is the classic byte table; t[1..7] extend it so that eight
+// bytes can be folded per step (slicing-by-8), giving the same value.
+inline constexpr auto Crc32Tables = [] {
+    struct { uint32_t t[8][256]; } tables{};
+    for (uint32_t i = 0; i < 256; ++i) {
+        uint32_t c = i;
+        for (int k = 0; k < 8; ++k) c = (c & 1) ? (c >> 1) ^ 0xEDB88320u : c >> 1;
+        tables.t[0][i] = c;
+    }
+    for (int k = 1; k < 8; ++k)
+        for (int i = 0; i < 256; ++i) {
+            uint32_t prev = tables.t[k - 1][i];
+            tables.t[k][i] = (prev >> 8) ^ tables.t[0][prev & 0xFF];
+        }
+    return tables;
+}();
+static_assert(Crc32Tables.t[0][1] == 0x77073096u && Crc32Tables.t[0][255] == 0x2D02EF8Du);
+
+// One byte into a running CRC; the caller starts from 0xFFFFFFFF and
+// complements the final value.
+inline uint32_t UpdateCRC32(unsigned byte, uint32_t crc)
+{
+    return (crc >> 8) ^ Crc32Tables.t[0][(crc ^ byte) & 0xFF];
+}
+
+// The complete CRC-32 of length bytes (0 for an empty buffer).
+uint32_t ComputeCRC32(const unsigned char* data, int32_t length);
+
+// The CRC-32 of a buffer of 2-byte samples with the two bytes of every sample
+// taken in swapped order: the big-endian serialisation of little-endian samples.
+uint32_t ComputeCRC32Swapped16(const unsigned char* data, int32_t length);

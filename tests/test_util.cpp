@@ -1,0 +1,172 @@
+// test_util.cpp - shared test helpers.
+
+#include "test_util.h"
+
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <stdexcept>
+
+#include "image/image.h"
+
+void MakeTestImage(int width, int height, int bpp, const std::vector<int>& pixels, int bigEndian,
+                   int levelMax)
+{
+    FreeTestImage();
+    ImgImageWidth = width;
+    ImgImageHeight = height;
+    ImgSetDepth(bpp);
+    if (levelMax >= 0) ImgLevelMax = levelMax;
+    ImgBigEndian = bigEndian;
+    ImgRaw = 0;
+    ImgRawSkip = 0;
+    ImgFileName = "test";
+    ImgData = (unsigned char*)std::calloc((std::size_t)width * height * ImgBYTEpp, 1);
+    for (std::size_t i = 0; i < pixels.size(); ++i)
+        SetPixel((int)(i % width), (int)(i / width), pixels[i]);
+}
+
+void FreeTestImage()
+{
+    std::free(ImgData);
+    ImgData = nullptr;
+}
+
+std::vector<int> ImagePixels()
+{
+    std::vector<int> pixels;
+    for (int y = 0; y < ImgImageHeight; ++y)
+        for (int x = 0; x < ImgImageWidth; ++x) pixels.push_back(GetPixel(x, y));
+    return pixels;
+}
+
+Bytes SampleBytes(const std::vector<int>& pixels, int bytesPerPixel, bool littleEndian)
+{
+    Bytes bytes;
+    for (int v : pixels) {
+        if (bytesPerPixel == 1) {
+            bytes.push_back((unsigned char)v);
+        } else if (littleEndian) {
+            bytes.push_back((unsigned char)(v & 0xFF));
+            bytes.push_back((unsigned char)(v >> 8));
+        } else {
+            bytes.push_back((unsigned char)(v >> 8));
+            bytes.push_back((unsigned char)(v & 0xFF));
+        }
+    }
+    return bytes;
+}
+
+Bytes ToBytes(const std::string& text) { return Bytes(text.begin(), text.end()); }
+
+Bytes MakePgm(int width, int height, int maxval, const std::vector<int>& pixels, bool littleEndian)
+{
+    Bytes file = ToBytes("P5\n" + std::to_string(width) + " " + std::to_string(height) + "\n"
+                         + std::to_string(maxval) + "\n");
+    Bytes samples = SampleBytes(pixels, maxval > 255 ? 2 : 1, littleEndian);
+    file.insert(file.end(), samples.begin(), samples.end());
+    return file;
+}
+
+TempDir::TempDir()
+{
+    std::string pattern = (std::filesystem::temp_directory_path() / "grayfix-test-XXXXXX").string();
+    if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+    path_ = pattern;
+}
+
+TempDir::~TempDir()
+{
+    std::error_code ignored;
+    std::filesystem::remove_all(path_, ignored);
+}
+
+void TempDir::Write(const std::string& name, const Bytes& bytes) const
+{
+    std::ofstream file(Path(name), std::ios::binary | std::ios::trunc);
+    file.write((const char*)bytes.data(), (std::streamsize)bytes.size());
+}
+
+Bytes TempDir::Read(const std::string& name) const
+{
+    std::ifstream file(Path(name), std::ios::binary);
+    return Bytes(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+}
+
+bool TempDir::Exists(const std::string& name) const
+{
+    return std::filesystem::exists(Path(name));
+}
+
+static std::string Slurp(const std::string& path)
+{
+    std::ifstream file(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+}
+
+RunResult RunGrayfix(const TempDir& dir, const std::vector<std::string>& args)
+{
+    // The captures live beside the scratch directory, not in it, so that a test
+    // sees only the files the tool wrote.
+    std::string outPath = dir.Root() + ".stdout";
+    std::string errPath = dir.Root() + ".stderr";
+    std::vector<char*> argv;
+    std::string program = GRAYFIX_BIN;
+    argv.push_back(program.data());
+    std::vector<std::string> copies(args);
+    for (auto& a : copies) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    std::fflush(nullptr);
+    pid_t pid = fork();
+    if (pid == 0) {
+        int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (out < 0 || err < 0 || chdir(dir.Root().c_str()) != 0) _exit(127);
+        dup2(out, 1);
+        dup2(err, 2);
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+    RunResult result;
+    int wstatus = 0;
+    waitpid(pid, &wstatus, 0);
+    if (WIFEXITED(wstatus)) result.status = WEXITSTATUS(wstatus);
+    if (WIFSIGNALED(wstatus)) result.signal = WTERMSIG(wstatus);
+    result.out = Slurp(outPath);
+    result.err = Slurp(errPath);
+    std::remove(outPath.c_str());
+    std::remove(errPath.c_str());
+    return result;
+}
+
+std::string InfoBlock(const char* title, const std::string& fileName, int width, int height,
+                      int bytepp, int bpp, int levelMax, int bigEndian, int raw, int skip)
+{
+    char text[1024];
+    std::snprintf(text, sizeof text,
+                  "\n%s: \n\tImgFileName:  %s\n\tImgImageWidth:  %d\n\tImgImageHeight: %d"
+                  "\n\tImgBYTEpp:      %d\n\tImgbpp:         %d\n\tImgLevelMax:    %d"
+                  "\n\tImgBigEndian:   %d\n\tImgRaw:         %d\n\tImgRawSkip:     %d",
+                  title, fileName.c_str(), width, height, bytepp, bpp, levelMax, bigEndian, raw,
+                  skip);
+    return text;
+}
+
+std::string StatsBlock(int minLevel, int maxLevel, int numLevels, int bitsUsed, int h0Bits,
+                       int h0Bytes, const std::string& bpp, unsigned crcBigEndian, unsigned crcByte)
+{
+    char text[512];
+    std::snprintf(text, sizeof text,
+                  "\n\nActual minLevel: %d maxLevel: %d numLevels: %d bitsUsed: 0x%04x"
+                  "\nH0 (bits): %d (Bytes): %d (bpp): %s"
+                  "\nBigEndian CRC32: 0x%08x BYTE CRC32: 0x%08x",
+                  minLevel, maxLevel, numLevels, bitsUsed, h0Bits, h0Bytes, bpp.c_str(),
+                  crcBigEndian, crcByte);
+    return text;
+}

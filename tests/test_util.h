@@ -1,0 +1,59 @@
+// test_util.h - shared test helpers: an image in the store for unit tests,
+// image file builders, a scratch directory and end-to-end runs of the binary.
+#pragma once
+
+#include <string>
+#include <vector>
+
+using Bytes = std::vector<unsigned char>;
+
+// Puts a fresh width x height image of the given depth into the store
+// (ImgData from malloc, as the reader makes it); pixels are row-major and
+// default to 0. The description follows the depth rule (ImgLevelMax 2^bpp-1)
+// unless levelMax is given.
+void MakeTestImage(int width, int height, int bpp, const std::vector<int>& pixels = {},
+                   int bigEndian = 1, int levelMax = -1);
+void FreeTestImage();
+// Every pixel through GetPixel, row-major.
+std::vector<int> ImagePixels();
+
+// Sample bytes: 1 byte each, or 2 bytes high byte first (low first if littleEndian).
+Bytes SampleBytes(const std::vector<int>& pixels, int bytesPerPixel, bool littleEndian = false);
+// A PGM P5 file as the writer makes it: "P5\n<w> <h>\n<maxval>\n" and the samples
+// (2 bytes per sample when maxval > 255).
+Bytes MakePgm(int width, int height, int maxval, const std::vector<int>& pixels,
+              bool littleEndian = false);
+Bytes ToBytes(const std::string& text);
+
+// A scratch directory, removed with everything in it at the end of the test.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const std::string& Root() const { return path_; }
+    std::string Path(const std::string& name) const { return path_ + "/" + name; }
+    void Write(const std::string& name, const Bytes& bytes) const;
+    Bytes Read(const std::string& name) const;  // empty when missing
+    bool Exists(const std::string& name) const;
+private:
+    std::string path_;
+};
+
+struct RunResult {
+    std::string out, err;  // standard output and standard error, captured separately
+    int status = -1;       // exit status; -1 when a signal ended the process
+    int signal = 0;        // the signal that ended it, if any
+};
+// Runs the built grayfix with the arguments, in dir as its working directory.
+RunResult RunGrayfix(const TempDir& dir, const std::vector<std::string>& args);
+
+// The description block exactly as the tool prints it.
+std::string InfoBlock(const char* title, const std::string& fileName, int width, int height,
+                      int bytepp, int bpp, int levelMax, int bigEndian, int raw, int skip);
+// The statistics block exactly as the tool prints it; bpp is the printed
+// "%.12f" text of the (bpp) figure.
+std::string StatsBlock(int minLevel, int maxLevel, int numLevels, int bitsUsed, int h0Bits,
+                       int h0Bytes, const std::string& bpp, unsigned crcBigEndian,
+                       unsigned crcByte);
