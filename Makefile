@@ -5,7 +5,9 @@ JOBS ?= $(shell nproc)
 BUILD ?= build
 ASAN_BUILD ?= build-asan
 
-.PHONY: all run test test-release test-asan sample clean
+PREFIX ?= /usr/local
+
+.PHONY: all run test test-release test-asan sample install uninstall bench fuzz clean
 
 all:
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release
@@ -26,6 +28,19 @@ test-asan:
 	cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DGRAYFIX_SANITIZE=ON
 	cmake --build $(ASAN_BUILD) -j $(JOBS)
 	cd $(ASAN_BUILD) && ctest --output-on-failure -j $(JOBS)
+
+install: all
+	cmake --install $(BUILD) --prefix $(PREFIX)
+
+# cmake --install records every file it wrote in the build directory.
+uninstall:
+	xargs -r rm -f -- < $(BUILD)/install_manifest.txt
+
+bench:
+	bash bench/run_bench.sh
+
+fuzz:
+	bash tests/fuzz/run_fuzz.sh
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD)
