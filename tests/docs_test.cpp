@@ -1,0 +1,304 @@
+// docs_test.cpp - the man page against the usage text, the install rules, and
+// the batch CSV helper (tools/grayfix_batch.sh) end to end.
+
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "test_util.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string Slurp(const std::string& path)
+{
+    std::ifstream file(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+}
+
+std::string Quote(const std::string& text)  // for sh: '...' with ' as '\''
+{
+    std::string quoted = "'";
+    for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return quoted + "'";
+}
+
+std::string BuildDir() { return fs::path(GRAYFIX_BIN).parent_path().string(); }
+
+// __FILE__ is relative when the build maps the source prefix away, so the
+// build's cache is asked for the source directory in that case.
+std::string SourceDir()
+{
+    fs::path file(__FILE__);
+    if (file.is_absolute()) return file.parent_path().parent_path().string();
+    std::istringstream cache(Slurp(BuildDir() + "/CMakeCache.txt"));
+    const std::string key = "grayfix_SOURCE_DIR:STATIC=";
+    for (std::string line; std::getline(cache, line);)
+        if (line.rfind(key, 0) == 0) return line.substr(key.size());
+    return ".";
+}
+
+struct ShellResult {
+    std::string out, err;
+    int status = -1;  // -1 when a signal ended the shell
+};
+
+// Runs a sh command line in dir, standard input from /dev/null unless the
+// command redirects it.
+ShellResult RunShell(const TempDir& dir, const std::string& command)
+{
+    std::string outPath = dir.Root() + ".shout", errPath = dir.Root() + ".sherr";
+    std::string line = "cd " + Quote(dir.Root()) + " && (" + command + ") >" + Quote(outPath)
+                       + " 2>" + Quote(errPath) + " </dev/null";
+    int wstatus = std::system(line.c_str());
+    ShellResult result;
+    if (WIFEXITED(wstatus)) result.status = WEXITSTATUS(wstatus);
+    result.out = Slurp(outPath);
+    result.err = Slurp(errPath);
+    std::remove(outPath.c_str());
+    std::remove(errPath.c_str());
+    return result;
+}
+
+bool HaveTool(const char* name)
+{
+    return std::system(("command -v " + std::string(name) + " >/dev/null 2>&1").c_str()) == 0;
+}
+
+// Each switch of the usage text: a line whose first non-blank is "[-", up to
+// the bracket that closes it (switches nest their optional fields in brackets).
+std::vector<std::string> UsageSwitches(const std::string& usage)
+{
+    std::vector<std::string> switches;
+    std::istringstream lines(usage);
+    for (std::string line; std::getline(lines, line);) {
+        std::size_t start = line.find_first_not_of(' ');
+        if (start == std::string::npos || line.compare(start, 2, "[-") != 0) continue;
+        int depth = 0;
+        for (std::size_t i = start; i < line.size(); ++i) {
+            depth += line[i] == '[' ? 1 : line[i] == ']' ? -1 : 0;
+            if (depth == 0) {
+                switches.push_back(line.substr(start + 1, i - start - 1));
+                break;
+            }
+        }
+    }
+    return switches;
+}
+
+// The man page source as a reader sees the words: font changes and the
+// zero-width escapes dropped, \- as a plain minus.
+std::string ManPageText(const std::string& source)
+{
+    std::string text;
+    for (std::size_t i = 0; i < source.size(); ++i) {
+        if (source[i] != '\\' || i + 1 == source.size()) {
+            text += source[i];
+            continue;
+        }
+        char next = source[i + 1];
+        if (next == 'f') {
+            i += 2;  // \fB, \fI, \fR, \fP
+        } else if (next == '-') {
+            text += '-';
+            ++i;
+        } else if (next == '&' || next == '%') {
+            ++i;
+        } else {
+            text += source[i];
+        }
+    }
+    return text;
+}
+
+}  // namespace
+
+TEST(ManPageTest, NamesEverySwitchOfTheUsageText)
+{
+    TempDir dir;
+    RunResult usage = RunGrayfix(dir, {});
+    ASSERT_EQ(usage.status, 1);
+    std::vector<std::string> switches = UsageSwitches(usage.out);
+    // 3 input switches, 20 transform switches and -o:RAW.
+    ASSERT_EQ(switches.size(), 24u);
+    EXPECT_EQ(switches.front(), "-i:RAW:width:height[:bpp[:skip]]");
+    EXPECT_EQ(switches.back(), "-o:RAW");
+
+    std::string page = ManPageText(Slurp(SourceDir() + "/grayfix.1"));
+    ASSERT_FALSE(page.empty()) << "no grayfix.1 in " << SourceDir();
+    for (const std::string& name : switches)
+        EXPECT_NE(page.find(name), std::string::npos) << name << " is missing from grayfix.1";
+    // The exit statuses, the internal-check status included.
+    for (const char* status : {".B 0\n", ".B 7\n", ".B 8\n"})
+        EXPECT_NE(page.find(status), std::string::npos) << status;
+}
+
+// groff comes with groff-base on every Debian system; mandoc usually does not.
+TEST(ManPageTest, GroffAndMandocFindNothingToWarnAbout)
+{
+    TempDir dir;
+    std::string page = Quote(SourceDir() + "/grayfix.1");
+    bool checked = false;
+    if (HaveTool("groff")) {
+        ShellResult groff = RunShell(dir, "groff -man -ww -z " + page);
+        EXPECT_EQ(groff.status, 0);
+        EXPECT_EQ(groff.err, "");
+        checked = true;
+    }
+    if (HaveTool("mandoc")) {
+        ShellResult lint = RunShell(dir, "mandoc -T lint -W all " + page);
+        EXPECT_EQ(lint.status, 0);
+        EXPECT_EQ(lint.out + lint.err, "");
+        checked = true;
+    }
+    if (!checked) GTEST_SKIP() << "neither groff nor mandoc is installed";
+}
+
+// `cmake --install` rewrites install_manifest.txt in the build directory, the
+// list `make uninstall` removes; keep a real installation's list intact.
+class ManifestGuard {
+public:
+    explicit ManifestGuard(std::string path) : path_(std::move(path)), had_(fs::exists(path_))
+    {
+        if (had_) saved_ = Slurp(path_);
+    }
+    ~ManifestGuard()
+    {
+        if (had_) {
+            std::ofstream(path_, std::ios::binary | std::ios::trunc) << saved_;
+        } else {
+            std::remove(path_.c_str());
+        }
+    }
+    ManifestGuard(const ManifestGuard&) = delete;
+    ManifestGuard& operator=(const ManifestGuard&) = delete;
+
+private:
+    std::string path_;
+    bool had_;
+    std::string saved_;
+};
+
+TEST(InstallTest, PutsBinaryAndManPageUnderThePrefixAndUninstallRemovesThem)
+{
+    if (!HaveTool("cmake") || !HaveTool("make")) GTEST_SKIP() << "cmake or make missing";
+    TempDir dir;
+    std::string prefix = dir.Path("prefix");
+    std::string manifest = BuildDir() + "/install_manifest.txt";
+    ManifestGuard guard(manifest);
+
+    ShellResult install =
+        RunShell(dir, "cmake --install " + Quote(BuildDir()) + " --prefix " + Quote(prefix));
+    ASSERT_EQ(install.status, 0) << install.out << install.err;
+    std::string bin = prefix + "/bin/grayfix", man = prefix + "/share/man/man1/grayfix.1";
+    ASSERT_TRUE(fs::exists(bin));
+    EXPECT_EQ(access(bin.c_str(), X_OK), 0);
+    EXPECT_EQ(Slurp(man), Slurp(SourceDir() + "/grayfix.1"));
+
+    // The installed binary runs: without arguments it prints the usage text.
+    ShellResult usage = RunShell(dir, Quote(bin));
+    EXPECT_EQ(usage.status, 1);
+    EXPECT_NE(usage.out.find("grayfix v. 0.73b"), std::string::npos);
+
+    std::istringstream listed(Slurp(manifest));
+    std::vector<std::string> files;
+    for (std::string line; std::getline(listed, line);) files.push_back(line);
+    std::sort(files.begin(), files.end());
+    EXPECT_EQ(files, (std::vector<std::string>{bin, man}));
+
+    ShellResult uninstall = RunShell(
+        dir, "make -s -C " + Quote(SourceDir()) + " uninstall BUILD=" + Quote(BuildDir()));
+    EXPECT_EQ(uninstall.status, 0) << uninstall.err;
+    EXPECT_FALSE(fs::exists(bin));
+    EXPECT_FALSE(fs::exists(man));
+}
+
+class BatchHelperTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        dir_.Write("abc.pgm", MakePgm(3, 1, 255, {97, 98, 99}));
+        dir_.Write("abc.raw", Bytes{97, 98, 99});
+        dir_.Write("bad.pgm", ToBytes("P6\n1 1\n255\nx"));
+        dir_.Write("deep, 16.pgm", MakePgm(1, 1, 65535, {0x0102}));
+    }
+    // The helper with the built grayfix; args are already quoted for sh.
+    static std::string BatchCommand(const std::string& args)
+    {
+        return "sh " + Quote(SourceDir() + "/tools/grayfix_batch.sh") + " -g "
+               + Quote(GRAYFIX_BIN) + " " + args;
+    }
+    ShellResult Batch(const std::string& args) { return RunShell(dir_, BatchCommand(args)); }
+
+    static constexpr const char* kHeader =
+        "file,transform,status,width,height,depth,min,max,levels,h0_bpp,crc_bigendian,"
+        "crc_byte,width_after,height_after,depth_after,min_after,max_after,levels_after,"
+        "h0_bpp_after,crc_bigendian_after,crc_byte_after,message\n";
+    // 97, 98, 99: H0 log2(3) per pixel and the CRC-32 of "abc".
+    static constexpr const char* kAbc = "3,1,8,97,99,3,1.584962500721,0x352441c2,0x352441c2";
+    // One 16-bit pixel 0x0102.
+    static constexpr const char* kDeep = "1,1,16,258,258,1,0.000000000000,0xb6cc4292,0xb6cc4292";
+
+    TempDir dir_;
+};
+
+TEST_F(BatchHelperTest, OneLinePerImageAndAFailingFileDoesNotStopTheOthers)
+{
+    ShellResult run = Batch("abc.pgm bad.pgm missing.pgm 'deep, 16.pgm'");
+    EXPECT_EQ(run.status, 1);  // some image failed
+    EXPECT_EQ(run.err, "");
+    EXPECT_EQ(run.out, std::string(kHeader)
+                           + "abc.pgm,,0," + kAbc + "," + kAbc + ",\n"
+                           + "bad.pgm,,2,,,,,,,,,,,,,,,,,,,ReadPgm: Bad pgm header\n"
+                           + "missing.pgm,,2,,,,,,,,,,,,,,,,,,,ReadPgm: Cannot open input\n"
+                           + "\"deep, 16.pgm\",,0," + kDeep + "," + kDeep + ",\n");
+}
+
+TEST_F(BatchHelperTest, TransformFiguresAfterAndARefusedTransformKeepsTheFirstReport)
+{
+    ASSERT_TRUE(fs::create_directory(dir_.Path("out")));
+    ShellResult run = Batch("-t reducedepth:8 -d out abc.pgm 'deep, 16.pgm'");
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.out,
+              std::string(kHeader) + "abc.pgm,-t:reducedepth:8,1," + kAbc
+                  + ",,,,,,,,,,Bad -t:reducedepth:newdepth\n"
+                  + "\"deep, 16.pgm\",-t:reducedepth:8,0," + kDeep
+                  + ",1,1,8,1,1,1,0.000000000000,0xa505df1b,0xa505df1b,\n");
+    // 0x0102 >> 8 is 1; only the image that succeeded is kept.
+    EXPECT_EQ(dir_.Read("out/deep, 16.pgm"), MakePgm(1, 1, 255, {1}));
+    EXPECT_FALSE(dir_.Exists("out/abc.pgm"));
+}
+
+TEST_F(BatchHelperTest, InputSwitchesAndNamesFromStandardInput)
+{
+    // RAW bytes described by an input switch give the figures of the PGM.
+    std::string line = std::string("abc.raw,,0,") + kAbc + "," + kAbc + ",\n";
+    ShellResult named = Batch("-H -i -i:RAW:3:1:8 abc.raw");
+    EXPECT_EQ(named.status, 0);
+    EXPECT_EQ(named.out, line);
+    // Names one per line; the empty line is skipped. "-i:" may be left out.
+    ShellResult piped = RunShell(dir_, "printf 'abc.raw\\n\\n' | " + BatchCommand("-H -i RAW:3:1:8"));
+    EXPECT_EQ(piped.status, 0);
+    EXPECT_EQ(piped.out, line);
+}
+
+TEST_F(BatchHelperTest, BadUsageEndsWithStatus2)
+{
+    EXPECT_EQ(Batch("-x abc.pgm").status, 2);
+    ShellResult missing = RunShell(dir_, "sh " + Quote(SourceDir() + "/tools/grayfix_batch.sh")
+                                             + " -g ./no-such-grayfix abc.pgm");
+    EXPECT_EQ(missing.status, 2);
+    EXPECT_EQ(missing.out, "");
+    EXPECT_NE(missing.err.find("cannot run ./no-such-grayfix"), std::string::npos);
+}
