@@ -2,3 +2,8 @@
 #pragma once
 
 void ImgTransformWGNoise(double deviation);
+
+// One value from a random device: the default one when token is null,
+// otherwise the one the token names. A device that cannot be opened or read
+// ends the run with "ImgTransformWGNoise: Cannot read random device".
+unsigned ReadRandomDevice(const char* token = nullptr);
