@@ -1,21 +1,239 @@
-// soften.cpp - Soften and soften-squared: weighted window averages that smooth or sharpen.
+// soften.cpp - Soften and soften-squared: every pixel becomes the weighted mean of its
+// window (the pixel itself weighted centerweight, the others neighborweight), of the
+// intensities or of their squares followed by the integer square root.
+//
+// A window's weighted sum is neighborweight * (box sum - centre) + centerweight * centre,
+// and the box sums come from running column sums, so the cost does not grow with the
+// radius. Everything stays exact: the accumulator is the narrowest of 32, 64 and 128 bits
+// that provably holds every sum, and a float or double division is used only where it is
+// proven to give the integer quotient.
 
 #include "transforms/soften.h"
 
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <type_traits>
+
 #include "driver/console.h"
+#include "image/image.h"
+#include "transforms/denoise.h"  // whole-row pixel access
+
+__extension__ typedef __int128 Int128;
+
+// Number of window positions inside [0, size) along one axis, radius already clipped
+// to size - 1 so nothing overflows.
+static long long WindowSpan(int p, int radius, int size)
+{
+    return (long long)std::min(radius, p) + std::min(radius, size - 1 - p) + 1;
+}
+
+// The exact weightsum of a window with that many positions inside the image; it can
+// exceed 32 bits when the weights are large.
+static Int128 WindowWeightSum(long long positions, int centerweight, int neighborweight)
+{
+    return centerweight + (Int128)(positions - 1) * neighborweight;
+}
+
+// Stops, in scan order, at the first window whose weightsum is negative or zero (a
+// zero divisor has no mean). Rows with as many window rows inside the image as the row
+// before have the same weightsums, so each run of such rows is checked once.
+static void CheckWeightSums(int rx, int ry, int centerweight, int neighborweight)
+{
+    int width = ImgImageWidth, height = ImgImageHeight;
+    long long previous = -1;
+    for (int y = 0; y < height; ++y) {
+        long long rowsIn = WindowSpan(y, ry, height);
+        if (rowsIn == previous) continue;
+        previous = rowsIn;
+        for (int x = 0; x < width; ++x) {
+            Int128 weightsum =
+                WindowWeightSum(rowsIn * WindowSpan(x, rx, width), centerweight, neighborweight);
+            CHECK(weightsum>=0);
+            CHECK(weightsum>0);
+        }
+    }
+}
+
+// Replays the reads and checks of the plain algorithm through GetPixel, in its order,
+// for an image whose samples could not all be proven in range: the run then stops
+// where it would have.
+static void ReplayWindowReads(int rx, int ry, int centerweight, int neighborweight)
+{
+    int width = ImgImageWidth, height = ImgImageHeight;
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) {
+            for (int yy = y - std::min(ry, y); yy <= y + std::min(ry, height - 1 - y); ++yy)
+                for (int xx = x - std::min(rx, x); xx <= x + std::min(rx, width - 1 - x); ++xx)
+                    GetPixel(xx, yy);
+            Int128 weightsum = WindowWeightSum(WindowSpan(y, ry, height) * WindowSpan(x, rx, width),
+                                               centerweight, neighborweight);
+            CHECK(weightsum>=0);
+            CHECK(weightsum>0);
+        }
+}
+
+// n / d for n >= 0, d > 0. Below 2^24 (float) or 2^53 (double) both are exact and the
+// rounded quotient lies within 1/d of the true one, so it never reaches the next integer.
+template <typename Acc, typename Real> inline Acc Quotient(Acc n, Acc d, Real dReal)
+{
+    if constexpr (sizeof(Acc) > 8)
+        return n / d;
+    else
+        return (Acc)((Real)n / dReal);
+}
+
+// Running sums over 2*rx+1 padded column sums (zeros outside the image).
+template <typename Acc> static void BoxSums(const Acc* padded, Acc* box, int width, int rx)
+{
+    if (rx == 1) {
+        for (int x = 0; x < width; ++x) box[x] = padded[x] + padded[x + 1] + padded[x + 2];
+    } else if (rx == 2) {
+        for (int x = 0; x < width; ++x)
+            box[x] = padded[x] + padded[x + 1] + padded[x + 2] + padded[x + 3] + padded[x + 4];
+    } else {
+        Acc sum = 0;
+        for (int k = 0; k < 2 * rx; ++k) sum += padded[k];
+        for (int x = 0; x < width; ++x) {
+            sum += padded[x + 2 * rx];
+            box[x] = sum;
+            sum -= padded[x];
+        }
+    }
+}
+
+template <bool Squared, typename Acc, typename T> inline Acc Term(T value)
+{
+    return Squared ? (Acc)value * value : (Acc)value;
+}
+
+template <typename T, typename Acc, bool Squared>
+static void SoftenRows(int rx, int ry, int centerweight, int neighborweight, T* buf)
+{
+    using Real = std::conditional_t<sizeof(Acc) == 4, float, double>;
+    int width = ImgImageWidth, height = ImgImageHeight;
+    std::size_t paddedSize = (std::size_t)width + 2 * (std::size_t)rx;
+    Acc* work = (Acc*)std::malloc(sizeof(Acc) * (paddedSize + 2 * (std::size_t)width));
+    Real* divisor = (Real*)std::malloc(sizeof(Real) * width);
+    T* rows = (T*)std::malloc(sizeof(T) * 2 * (std::size_t)width);
+    CHECK(work && divisor && rows);
+    Acc* padded = work;                         // column sums at rx .. rx+width-1
+    Acc* box = work + paddedSize;
+    Acc* weightsum = box + width;
+    T* row = rows;
+    T* centre = rows + width;
+    std::fill(padded, padded + paddedSize, Acc(0));
+    Acc* columns = padded + rx;
+    const Acc cw = centerweight, nw = neighborweight;
+    const Acc largest = (Acc)BppMask[Imgbpp];
+    const Int128 largestSquared = (Int128)largest * largest;
+
+    auto addRow = [&](int y) {
+        ImgReadRow(y, row);
+        for (int x = 0; x < width; ++x) columns[x] += Term<Squared, Acc>(row[x]);
+    };
+    auto removeRow = [&](int y) {
+        ImgReadRow(y, row);
+        for (int x = 0; x < width; ++x) columns[x] -= Term<Squared, Acc>(row[x]);
+    };
+
+    // Row y is written back after row y+ry+1 has taken its old values out of the sums.
+    int resultRows = (int)std::min<long long>(height, ry + 2LL);
+    long long previousRows = -1;
+    for (int y = 0; y < height; ++y) {
+        if (y == 0) {
+            for (int k = 0; k <= std::min(ry, height - 1); ++k) addRow(k);
+        } else {
+            if (ry < height - y) addRow(y + ry);
+            if (y - ry - 1 >= 0) removeRow(y - ry - 1);
+        }
+        long long rowsIn = WindowSpan(y, ry, height);
+        if (rowsIn != previousRows) {  // the bounds make every weightsum fit Acc and Real exactly
+            previousRows = rowsIn;
+            for (int x = 0; x < width; ++x) {
+                weightsum[x] = (Acc)WindowWeightSum(rowsIn * WindowSpan(x, rx, width),
+                                                    centerweight, neighborweight);
+                divisor[x] = (Real)weightsum[x];
+            }
+        }
+        BoxSums(padded, box, width, rx);
+        ImgReadRow(y, centre);
+        T* out = buf + (std::size_t)(y % resultRows) * width;
+        for (int x = 0; x < width; ++x) {
+            Acc c = Term<Squared, Acc>(centre[x]);
+            // weightsum > 0 was checked, so >> 1 is the floor of half of it.
+            Acc sum = nw * (box[x] - c) + cw * c + (weightsum[x] >> 1);
+            Acc q = Quotient(std::max(sum, Acc(0)), weightsum[x], divisor[x]);  // S < 0 ends at 0
+            if constexpr (Squared) {
+                // The root of at most 65535^2 in double is exact to the integer below it.
+                out[x] = (Int128)q >= largestSquared ? (T)largest : (T)std::sqrt((double)q);
+            } else {
+                out[x] = (T)std::min(q, largest);
+            }
+        }
+        if (y - ry - 1 >= 0) ImgWriteRow(y - ry - 1, buf + (std::size_t)((y - ry - 1) % resultRows) * width);
+    }
+    for (int y = (int)std::max(0LL, height - ry - 1LL); y < height; ++y)
+        ImgWriteRow(y, buf + (std::size_t)(y % resultRows) * width);
+    std::free(rows);
+    std::free(divisor);
+    std::free(work);
+}
+
+template <typename T>
+static void SoftenImage(int radius, int centerweight, int neighborweight, bool squared)
+{
+    int width = ImgImageWidth, height = ImgImageHeight;
+    // A window never reaches past the image, so clipping the radius per axis keeps every window.
+    int rx = std::min(radius, width - 1), ry = std::min(radius, height - 1);
+    T* buf = (T*)std::malloc(sizeof(T) * (std::size_t)width * std::min<long long>(height, ry + 2LL));
+    CHECK(buf);
+    if (ImgSamplesInRange())
+        CheckWeightSums(rx, ry, centerweight, neighborweight);
+    else
+        ReplayWindowReads(rx, ry, centerweight, neighborweight);
+
+    // |S| <= top * positions * (|centerweight| + |neighborweight|) and every other
+    // quantity is below the same bound (at most 2^126, so Int128 holds it).
+    Int128 top = std::min<int>(ImgLevelMax, sizeof(T) == 1 ? 0xFF : 0xFFFF);
+    if (squared) top *= top;
+    Int128 positions = (Int128)std::min(2LL * rx + 1, (long long)width) * std::min(2LL * ry + 1, (long long)height);
+    Int128 weights = (Int128)std::abs((long long)centerweight) + std::abs((long long)neighborweight);
+    Int128 bound = top * positions * (weights + 1) + positions * weights + 1;
+    auto run = [&]<typename Acc>() {
+        if (squared)
+            SoftenRows<T, Acc, true>(rx, ry, centerweight, neighborweight, buf);
+        else
+            SoftenRows<T, Acc, false>(rx, ry, centerweight, neighborweight, buf);
+    };
+    if (bound < (Int128)1 << 24)
+        run.template operator()<int32_t>();
+    else if (bound < (Int128)1 << 53)
+        run.template operator()<int64_t>();
+    else
+        run.template operator()<Int128>();
+    std::free(buf);
+}
+
+static void Soften(int radius, int centerweight, int neighborweight, bool squared)
+{
+    CHECK(radius>0);
+    if (ImgBYTEpp == 1)
+        SoftenImage<uint8_t>(radius, centerweight, neighborweight, squared);
+    else
+        SoftenImage<uint16_t>(radius, centerweight, neighborweight, squared);
+}
 
 void ImgTransformSoften(int radius, int centerweight, int neighborweight)
 {
-    (void)radius;
-    (void)centerweight;
-    (void)neighborweight;
-    FatalError("ImgTransformSoften: not built yet", ExitCommandLine);
+    Soften(radius, centerweight, neighborweight, false);
+    PrintMsg("\nSoftened with radius  %d, centerweight  %d, neighborweight %d", radius, centerweight,
+             neighborweight);
 }
 
 void ImgTransformSoftenSquared(int radius, int centerweight, int neighborweight)
 {
-    (void)radius;
-    (void)centerweight;
-    (void)neighborweight;
-    FatalError("ImgTransformSoftenSquared: not built yet", ExitCommandLine);
+    Soften(radius, centerweight, neighborweight, true);
+    PrintMsg("\nSoftened using squared pixel values with radius  %d, centerweight  %d, neighborweight %d",
+             radius, centerweight, neighborweight);
 }
