@@ -10,6 +10,11 @@
 #include "driver/console.h"  // PrintMsg, FatalError, CHECK
 #include "image/image.h"     // image globals, GetPixel, SetPixel
 
+// The minimal-standard engine x -> 16807 x mod (2^31 - 1). That is minstd_rand0;
+// std::minstd_rand is the later 48271 variant.
+using NoiseEngine = std::minstd_rand0;
+static_assert(NoiseEngine::multiplier == 16807 && NoiseEngine::modulus == 2147483647);
+
 unsigned ReadRandomDevice(const char* token)
 {
     // The device is an input the tool reads (on most systems a special file or
@@ -43,7 +48,7 @@ void ImgTransformWGNoise(double deviation)
     CHECK(deviation>0.0);
     // One device value seeds the engine, which reduces it modulo 2^31-1 and
     // replaces 0 by 1 itself.
-    std::minstd_rand engine(ReadRandomDevice());
+    NoiseEngine engine(ReadRandomDevice());
     std::normal_distribution<double> distribution(0.0, deviation);
     distribution(engine);  // the first variate is discarded
     const int maximum = (int)BppMask[Imgbpp];
