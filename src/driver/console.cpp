@@ -156,7 +156,11 @@ void FatalError(const char* message, int status)
     std::fputs("\ngrayfix ERROR: ", stderr);
     std::fputs(message, stderr);
     std::fflush(stderr);
+#ifdef GRAYFIX_FUZZ
+    throw GrayfixStop{status, message};
+#else
     std::exit(status);
+#endif
 }
 
 void CheckFailed(const char* file, int line, const char* condition)
@@ -164,5 +168,9 @@ void CheckFailed(const char* file, int line, const char* condition)
     std::fflush(stdout);
     std::fprintf(stderr, "grayfix: %s:%d: check failed: %s\n", file, line, condition);
     std::fflush(stderr);
+#ifdef GRAYFIX_FUZZ
+    throw GrayfixStop{ExitCheckFailed, condition};
+#else
     std::exit(ExitCheckFailed);
+#endif
 }

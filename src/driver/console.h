@@ -28,6 +28,17 @@ void PrintUsage();
 // newline) to standard error and exits with the status.
 [[noreturn]] void FatalError(const char* message, int status);
 
+#ifdef GRAYFIX_FUZZ
+#include <string>
+// The in-process fuzz build (never the shipped one) unwinds to the fuzz target
+// instead of ending the process, so that one process can try millions of
+// inputs; the target checks the status and text it would have ended with.
+struct GrayfixStop {
+    int status;        // the exit status of the run
+    std::string text;  // FatalError's message, or the failed check's condition
+};
+#endif
+
 // Ends the run after a failed internal check: flushes standard output, writes
 // one line naming the source position and quoting the condition, and exits
 // with ExitCheckFailed. Never a signal, in every build type.
