@@ -258,6 +258,21 @@ TEST_F(NoiseTest, GaussianSampleHasTheRequestedMoments)
     EXPECT_NEAR(std::sqrt(squares / (512 * 512) - mean * mean), 10.0, 0.5);
 }
 
+TEST(ClampNoisyTest, RoundsHalfAwayAndClampsEverySum)
+{
+    const double inf = std::numeric_limits<double>::infinity();
+    EXPECT_EQ(ClampNoisy(7, 2.5, 255), 3);
+    EXPECT_EQ(ClampNoisy(7, 253.5, 255), 254);
+    EXPECT_EQ(ClampNoisy(7, 254.5, 255), 255);
+    EXPECT_EQ(ClampNoisy(7, -0.4, 255), 0);
+    EXPECT_EQ(ClampNoisy(7, -2.5, 255), 0);
+    EXPECT_EQ(ClampNoisy(7, 1e300, 255), 255);
+    EXPECT_EQ(ClampNoisy(7, -1e300, 255), 0);
+    EXPECT_EQ(ClampNoisy(7, inf, 1), 1);
+    EXPECT_EQ(ClampNoisy(7, -inf, 65535), 0);
+    EXPECT_EQ(ClampNoisy(7, std::nan(""), 255), 7);
+}
+
 TEST_F(NoiseDeathTest, DeviationNotAboveZeroStops)
 {
     MakeTestImage(2, 2, 8);

@@ -31,10 +31,10 @@ unsigned ReadRandomDevice(const char* token)
     }
 }
 
-// round() of the noisy value, clamped to 0..maximum. Compared as doubles so
-// that no value outside the int range is ever converted. A NaN sum (only
-// 0 * infinity from an infinite deviation, a zero draw) adds no noise.
-static inline int ClampNoisy(int value, double sum, int maximum)
+// Compared as doubles so that no value outside the int range is ever
+// converted. A NaN sum comes only from 0 * infinity (an infinite deviation
+// and a zero draw), which is read as no noise.
+int ClampNoisy(int value, double sum, int maximum)
 {
     double rounded = std::round(sum);
     if (rounded >= maximum) return maximum;

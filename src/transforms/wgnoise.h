@@ -7,3 +7,7 @@ void ImgTransformWGNoise(double deviation);
 // otherwise the one the token names. A device that cannot be opened or read
 // ends the run with "ImgTransformWGNoise: Cannot read random device".
 unsigned ReadRandomDevice(const char* token = nullptr);
+
+// The noisy sum rounded half away from zero and clamped to 0..maximum; a NaN
+// sum keeps value.
+int ClampNoisy(int value, double sum, int maximum);
