@@ -15,7 +15,7 @@
 #include "transforms/increasedepth.h"
 #include "transforms/reducedepth.h"
 
-// ---- Expected console text; also used by decorrelate_test.cpp.
+// ---- Expected console text; other test files declare and use these four too.
 
 // The statistics block for these intensities held in bytepp bytes each.
 std::string ExpectedStats(const std::vector<int>& pixels, int bytepp, int bigEndian)
@@ -68,6 +68,8 @@ bool IsCheckStop(const RunResult& run, const std::string& condition)
         && run.err.compare(run.err.size() - tail.size(), tail.size(), tail) == 0;
 }
 
+namespace {
+
 // A text as a regular expression that matches exactly it (for EXPECT_EXIT).
 std::string Literally(const std::string& text)
 {
@@ -78,8 +80,6 @@ std::string Literally(const std::string& text)
     }
     return pattern;
 }
-
-namespace {
 
 std::string Printed(void (*transform)())
 {
