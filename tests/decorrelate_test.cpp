@@ -53,7 +53,6 @@ protected:
         EXPECT_EQ(ImgBYTEpp, sourceDepth / 8 + 1);
     }
 };
-using DecorrelateDeathTest = DecorrelateTest;
 
 TEST_P(DecorrelateTest, OnePixelGetsTheOffset)
 {
@@ -85,20 +84,6 @@ TEST_P(DecorrelateTest, OneBitImageGivesResidualsUpToTwo)
     EXPECT_EQ(ImagePixels(), (std::vector<int>{2, 0, 2, 0, 2, 1}));
 }
 
-TEST_P(DecorrelateTest, InverseRestoresAndReportsTheCrop)
-{
-    std::vector<int> pixels{9, 3, 200, 4, 50, 0, 255, 255, 1};
-    MakeTestImage(3, 3, 8, pixels);
-    Quietly(GetParam().forward);
-    EXPECT_EQ(Quietly(GetParam().inverse),
-              std::string("\nImage depth cropped from 9 to 8 (ImgBYTEpp=1, ImgLevelMax=255), "
-                          "pixel intensities not changed")
-                  + GetParam().inverseMessage);
-    EXPECT_EQ(Imgbpp, 8);
-    EXPECT_EQ(ImgBYTEpp, 1);
-    EXPECT_EQ(ImagePixels(), pixels);
-}
-
 TEST_P(DecorrelateTest, InverseUndoesForwardForEveryDepth)
 {
     std::mt19937 random(99);
@@ -117,25 +102,7 @@ TEST_P(DecorrelateTest, InverseUndoesForwardForEveryDepth)
         }
 }
 
-// The top-left residual must be at least the offset, or the restored value is negative.
-TEST_P(DecorrelateDeathTest, InverseOfNoResidualImageStopsInSetPixel)
-{
-    MakeTestImage(2, 1, 9, {10, 300});
-    EXPECT_EXIT(GetParam().inverse(), testing::ExitedWithCode(8),
-                "check failed: value <= ImgLevelMax && value >= 0");
-}
-
-// A restored value in 2^B .. 2^(B+1)-1 passes the loop and fails the crop back to B bits.
-TEST_P(DecorrelateDeathTest, InverseOfTooLargeResidualStopsInTheCrop)
-{
-    MakeTestImage(1, 1, 9, {511});
-    EXPECT_EXIT(GetParam().inverse(), testing::ExitedWithCode(7),
-                "ImgTransformCropDepth: pixel value too high");
-}
-
 INSTANTIATE_TEST_SUITE_P(Predictors, DecorrelateTest, ::testing::Values(Average, Med),
-                         [](const auto& info) { return std::string(info.param.name); });
-INSTANTIATE_TEST_SUITE_P(Predictors, DecorrelateDeathTest, ::testing::Values(Average, Med),
                          [](const auto& info) { return std::string(info.param.name); });
 
 class PredictorTest : public ::testing::Test {

@@ -81,7 +81,9 @@ std::string Literally(const std::string& text)
     return pattern;
 }
 
-std::string Printed(void (*transform)())
+// What the transform prints on standard output.
+template <class Transform>
+std::string Printed(Transform transform)
 {
     testing::internal::CaptureStdout();
     transform();
@@ -120,40 +122,8 @@ protected:
 };
 using DepthDeathTest = DepthTest;
 
-// Global state for the transform under test, set by each test before Printed.
-int gDepth = 0, gMode = 0;
-std::string gReference;
 
 // ---- Reduction
-
-TEST_F(DepthTest, Reduce16To8TruncatesAndPacks)
-{
-    MakeTestImage(2, 2, 16, {65535, 258, 0, 256});
-    gDepth = 8;
-    EXPECT_EQ(Printed([] { ImgTransformReduceDepth(gDepth); }),
-              "\nImage depth reduced from 16 to 8 (ImgBYTEpp=1, ImgLevelMax=255) done");
-    ExpectDepth(8, 255, 1);
-    EXPECT_EQ(StoredBytes(), (Bytes{255, 1, 0, 1}));
-}
-
-TEST_F(DepthTest, Reduce9To8TruncatesInBothByteOrders)
-{
-    for (int bigEndian : {1, 0}) {
-        MakeTestImage(3, 1, 9, {511, 257, 256}, bigEndian);
-        ImgTransformReduceDepth(8);
-        EXPECT_EQ(StoredBytes(), (Bytes{255, 128, 128})) << bigEndian;
-    }
-}
-
-TEST_F(DepthTest, Reduce12To10KeepsTwoBytesAndByteOrder)
-{
-    MakeTestImage(3, 1, 12, {4095, 1028, 3}, 0);
-    gDepth = 10;
-    EXPECT_EQ(Printed([] { ImgTransformReduceDepth(gDepth); }),
-              "\nImage depth reduced from 12 to 10 (ImgBYTEpp=2, ImgLevelMax=1023) done");
-    ExpectDepth(10, 1023, 2);
-    EXPECT_EQ(StoredBytes(), SampleBytes({1023, 257, 0}, 2, true));
-}
 
 // Packing runs forward in place; a wrong order garbles all but a few pixels.
 TEST_F(DepthTest, ReduceEqualsShiftForEveryDepthPair)
@@ -179,32 +149,11 @@ TEST_F(DepthTest, ReduceEqualsShiftForEveryDepthPair)
 TEST_F(DepthTest, Crop16To8KeepsFittingIntensities)
 {
     MakeTestImage(2, 2, 16, {255, 0, 17, 200}, 0);
-    gDepth = 8;
-    EXPECT_EQ(Printed([] { ImgTransformCropDepth(gDepth, 0); }),
+    EXPECT_EQ(Printed([] { ImgTransformCropDepth(8, 0); }),
               "\nImage depth cropped from 16 to 8 (ImgBYTEpp=1, ImgLevelMax=255), "
               "pixel intensities not changed");
     ExpectDepth(8, 255, 1);
     EXPECT_EQ(StoredBytes(), (Bytes{255, 0, 17, 200}));
-}
-
-TEST_F(DepthTest, CropClipReplacesTooHighIntensities)
-{
-    MakeTestImage(4, 1, 16, {256, 1000, 255, 7});
-    gDepth = 8;
-    EXPECT_EQ(Printed([] { ImgTransformCropDepth(gDepth, 1); }),
-              "\nImage depth cropped from 16 to 8 (ImgBYTEpp=1, ImgLevelMax=255), "
-              "WARNING: some pixel intensities changed");
-    EXPECT_EQ(StoredBytes(), (Bytes{255, 255, 255, 7}));
-}
-
-TEST_F(DepthTest, CropClipWithNothingToClip)
-{
-    MakeTestImage(2, 1, 12, {1023, 0}, 0);
-    gDepth = 10;
-    EXPECT_EQ(Printed([] { ImgTransformCropDepth(gDepth, 1); }),
-              "\nImage depth cropped from 12 to 10 (ImgBYTEpp=2, ImgLevelMax=1023), "
-              "pixel intensities not changed");
-    EXPECT_EQ(StoredBytes(), SampleBytes({1023, 0}, 2, true));
 }
 
 TEST_F(DepthDeathTest, CropStopsAtFirstTooHighIntensity)
@@ -222,9 +171,9 @@ TEST_F(DepthTest, CropLikeCountsOnlyTheMaxval)
     // the header grammar's.
     for (const char* header : {"P5\n0 -7\n255\n", "P5#c\n3#x\r\n 2\t255\r\n", "P53 2 255 "}) {
         MakeTestImage(2, 1, 8, {200, 3}, 1, 200);
-        gReference = Reference(header);
-        EXPECT_EQ(Printed([] { ImgTransformCropDepthLike(gReference.c_str()); }),
-                  "\nImage depth retrieved from " + gReference + " is 8. "
+        std::string reference = Reference(header);
+        EXPECT_EQ(Printed([&] { ImgTransformCropDepthLike(reference.c_str()); }),
+                  "\nImage depth retrieved from " + reference + " is 8. "
                   "\nImage depth cropped from 8 to 8 (ImgBYTEpp=1, ImgLevelMax=255), "
                   "pixel intensities not changed")
             << header;
@@ -237,9 +186,9 @@ TEST_F(DepthTest, CropLikeCountsOnlyTheMaxval)
 TEST_F(DepthTest, CropLikeToMoreBitsInTheSameBytesOnlyRelabels)
 {
     MakeTestImage(2, 1, 3, {7, 0});
-    gReference = Reference("P5 1 1 31\n");
-    EXPECT_EQ(Printed([] { ImgTransformCropDepthLike(gReference.c_str()); }),
-              "\nImage depth retrieved from " + gReference + " is 5. "
+    std::string reference = Reference("P5 1 1 31\n");
+    EXPECT_EQ(Printed([&] { ImgTransformCropDepthLike(reference.c_str()); }),
+              "\nImage depth retrieved from " + reference + " is 5. "
               "\nImage depth cropped from 3 to 5 (ImgBYTEpp=1, ImgLevelMax=31), "
               "pixel intensities not changed");
     EXPECT_EQ(StoredBytes(), (Bytes{7, 0}));
@@ -253,9 +202,9 @@ TEST_F(DepthTest, CropLikeWidensAOneByteImage)
     for (int bigEndian : {1, 0}) {
         std::vector<int> pixels = RandomPixels(random, 31 * 17, 255);
         MakeTestImage(31, 17, 8, pixels, bigEndian);
-        gReference = Reference("P5\n1 1\n1000\n");
-        EXPECT_EQ(Printed([] { ImgTransformCropDepthLike(gReference.c_str()); }),
-                  "\nImage depth retrieved from " + gReference + " is 10. "
+        std::string reference = Reference("P5\n1 1\n1000\n");
+        EXPECT_EQ(Printed([&] { ImgTransformCropDepthLike(reference.c_str()); }),
+                  "\nImage depth retrieved from " + reference + " is 10. "
                   "\nImage depth cropped from 8 to 10 (ImgBYTEpp=2, ImgLevelMax=1023), "
                   "pixel intensities not changed");
         ExpectDepth(10, 1023, 2);
@@ -306,51 +255,6 @@ TEST_F(DepthDeathTest, CropLikeReferenceMaxvalOutOfRange)
 
 // ---- Increase
 
-TEST_F(DepthTest, Increase8To16Mode0InBothByteOrders)
-{
-    for (int bigEndian : {1, 0}) {
-        MakeTestImage(3, 1, 8, {200, 0, 255}, bigEndian);
-        gDepth = 16;
-        gMode = 0;
-        EXPECT_EQ(Printed([] { ImgTransformIncreaseDepth(gDepth, gMode); }),
-                  "\nImage depth increased from 8 to 16 (ImgBYTEpp=2, ImgLevelMax=65535)"
-                  "\nPixel values NOT shifted (mode 0)");
-        ExpectDepth(16, 65535, 2);
-        EXPECT_EQ(StoredBytes(), bigEndian ? (Bytes{0, 200, 0, 0, 0, 255})
-                                           : (Bytes{200, 0, 0, 0, 255, 0}));
-    }
-}
-
-struct ShiftCase { const char* name; int oldDepth, newDepth; std::vector<int> in, out; };
-class IncreaseShift : public DepthTest, public ::testing::WithParamInterface<ShiftCase> {};
-
-TEST_P(IncreaseShift, ShiftsIntoTheNewRange)
-{
-    const ShiftCase& c = GetParam();
-    MakeTestImage((int)c.in.size(), 1, c.oldDepth, c.in);
-    unsigned char* before = ImgData;
-    gDepth = c.newDepth;
-    gMode = 1;
-    std::string printed = Printed([] { ImgTransformIncreaseDepth(gDepth, gMode); });
-    int newBytes = (c.newDepth - 1) / 8 + 1;
-    EXPECT_EQ(printed, "\nImage depth increased from " + std::to_string(c.oldDepth) + " to "
-                           + std::to_string(c.newDepth) + " (ImgBYTEpp=" + std::to_string(newBytes)
-                           + ", ImgLevelMax=" + std::to_string(BppMask[c.newDepth])
-                           + ")\nPixel values shifted (mode 1)");
-    ExpectDepth(c.newDepth, (int)BppMask[c.newDepth], newBytes);
-    EXPECT_EQ(ImagePixels(), c.out);
-    if (c.oldDepth > 8 || c.newDepth <= 8) {
-        EXPECT_EQ(ImgData, before) << "reallocated although the sample width stayed";
-    }
-}
-
-INSTANTIATE_TEST_SUITE_P(Depths, IncreaseShift, ::testing::Values(
-    ShiftCase{"From8To16", 8, 16, {255, 1, 0}, {255 * 256, 256, 0}},
-    ShiftCase{"From10To12", 10, 12, {1023, 1}, {1023 * 4, 4}},
-    ShiftCase{"From4To8", 4, 8, {15, 1}, {240, 16}},
-    ShiftCase{"From1To16", 1, 16, {1, 0}, {32768, 0}}),
-    [](const auto& info) { return std::string(info.param.name); });
-
 TEST_F(DepthTest, IncreaseOfMaxval200KeepsIntensities)
 {
     MakeTestImage(2, 1, 8, {200, 9}, 1, 200);
@@ -396,18 +300,41 @@ protected:
     TempDir dir_;
 };
 
-TEST_F(DepthRunTest, Reduce16To8FromRawToPgm)
+struct ReduceRun {
+    const char* name;
+    int oldDepth, newDepth, bigEndian;
+    std::vector<int> in, out;
+};
+class ReduceDepthRun : public DepthRunTest, public ::testing::WithParamInterface<ReduceRun> {};
+
+TEST_P(ReduceDepthRun, TruncatesAndKeepsTheByteOrder)
 {
-    std::vector<int> in{65535, 258, 0, 256}, out{255, 1, 0, 1};
-    dir_.Write("in.raw", SampleBytes(in, 2));
-    RunResult run = RunGrayfix(dir_, {"-i:RAW:2:2", "in.raw", "-t:reducedepth:8", "out.pgm"});
-    EXPECT_EQ(run.out, ExpectedInput("in.raw", 2, 2, 1, 1, 0, 16, 65535, in)
-                     + "\nImage depth reduced from 16 to 8 (ImgBYTEpp=1, ImgLevelMax=255) done"
-                     + ExpectedOutput("out.pgm", 2, 2, 1, 1, 0, 8, 255, out));
+    const ReduceRun& c = GetParam();
+    int width = (int)c.in.size();
+    int oldBytes = (c.oldDepth - 1) / 8 + 1, newBytes = (c.newDepth - 1) / 8 + 1;
+    int newMax = (int)BppMask[c.newDepth];
+    dir_.Write("in.raw", SampleBytes(c.in, oldBytes, !c.bigEndian));
+    RunResult run = RunGrayfix(
+        dir_, {"-i:RAW:" + std::to_string(width) + ":1:" + std::to_string(c.oldDepth),
+               c.bigEndian ? "-i:endian:Big" : "-i:endian:Little", "in.raw",
+               "-t:reducedepth:" + std::to_string(c.newDepth), "-o:RAW", "out.raw"});
+    EXPECT_EQ(run.out,
+              ExpectedInput("in.raw", width, 1, c.bigEndian, 1, 0, c.oldDepth,
+                            (int)BppMask[c.oldDepth], c.in)
+                  + "\nImage depth reduced from " + std::to_string(c.oldDepth) + " to "
+                  + std::to_string(c.newDepth) + " (ImgBYTEpp=" + std::to_string(newBytes)
+                  + ", ImgLevelMax=" + std::to_string(newMax) + ") done"
+                  + ExpectedOutput("out.raw", width, 1, c.bigEndian, 1, 0, c.newDepth, newMax, c.out));
     EXPECT_EQ(run.err, "");
     EXPECT_EQ(run.status, 0);
-    EXPECT_EQ(dir_.Read("out.pgm"), MakePgm(2, 2, 255, out));
+    EXPECT_EQ(dir_.Read("out.raw"), SampleBytes(c.out, newBytes, !c.bigEndian));
 }
+
+INSTANTIATE_TEST_SUITE_P(Depths, ReduceDepthRun, ::testing::Values(
+    ReduceRun{"From16To8", 16, 8, 1, {65535, 258, 0, 256}, {255, 1, 0, 1}},
+    ReduceRun{"From9To8Little", 9, 8, 0, {511, 257, 256}, {255, 128, 128}},
+    ReduceRun{"From12To10Little", 12, 10, 0, {4095, 1028, 3}, {1023, 257, 0}}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(DepthRunTest, CropOfTooHighIntensityWritesNothing)
 {
