@@ -8,12 +8,16 @@
 #include <unistd.h>
 
 #include <climits>
+#include <cstdint>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <unordered_map>
 #include <unordered_set>
+
+#include <sanitizer/asan_interface.h>
 
 #include "driver/driver.h"
 #include "image/image.h"
@@ -23,9 +27,10 @@
 // and fopen/fclose references renamed (objcopy) to these functions, so only
 // grayfix's own allocations and streams are tracked; libFuzzer's are not.
 
-static std::unordered_set<void*>& LiveBlocks()
+// Live blocks with their sizes.
+static std::unordered_map<void*, std::size_t>& LiveBlocks()
 {
-    static auto* blocks = new std::unordered_set<void*>;
+    static auto* blocks = new std::unordered_map<void*, std::size_t>;
     return *blocks;
 }
 
@@ -35,18 +40,62 @@ static std::unordered_set<FILE*>& LiveStreams()
     return *streams;
 }
 
+// Large blocks (the statistics' 256 KiB histogram, twice per run) would be
+// fresh mappings every time, and the page faults would cost more than the
+// rest of the run. A few freed ones are kept for the next request of the
+// same size, poisoned meanwhile so that a use after free is still caught.
+namespace {
+struct CachedBlock {
+    void* block;
+    std::size_t size;
+};
+constexpr std::size_t kCacheFrom = 64 << 10, kCacheUpTo = 4 << 20;
+constexpr int kCacheSlots = 4;
+CachedBlock cache[kCacheSlots];
+
+void* TakeCached(std::size_t size)
+{
+    for (CachedBlock& c : cache)
+        if (c.block != nullptr && c.size == size) {
+            void* p = c.block;
+            c.block = nullptr;
+            ASAN_UNPOISON_MEMORY_REGION(p, size);
+            return p;
+        }
+    return nullptr;
+}
+
+void Release(void* p, std::size_t size)
+{
+    if (size >= kCacheFrom && size <= kCacheUpTo)
+        for (CachedBlock& c : cache)
+            if (c.block == nullptr) {
+                ASAN_POISON_MEMORY_REGION(p, size);
+                c = {p, size};
+                return;
+            }
+    std::free(p);
+}
+}  // namespace
+
 extern "C" {
 void* GrayfixFuzzMalloc(std::size_t size)
 {
-    void* p = std::malloc(size);
-    if (p != nullptr) LiveBlocks().insert(p);
+    void* p = TakeCached(size);
+    if (p == nullptr) p = std::malloc(size);
+    if (p != nullptr) LiveBlocks()[p] = size;
     return p;
 }
 
 void* GrayfixFuzzCalloc(std::size_t count, std::size_t size)
 {
-    void* p = std::calloc(count, size);
-    if (p != nullptr) LiveBlocks().insert(p);
+    void* p = nullptr;
+    if (size == 0 || count <= SIZE_MAX / size) {
+        p = TakeCached(count * size);
+        if (p != nullptr) std::memset(p, 0, count * size);
+    }
+    if (p == nullptr) p = std::calloc(count, size);
+    if (p != nullptr) LiveBlocks()[p] = count * size;
     return p;
 }
 
@@ -55,15 +104,18 @@ void* GrayfixFuzzRealloc(void* old, std::size_t size)
     void* p = std::realloc(old, size);
     // A failed realloc keeps the old block; a successful one replaces it.
     if (p != nullptr || size == 0) LiveBlocks().erase(old);
-    if (p != nullptr) LiveBlocks().insert(p);
+    if (p != nullptr) LiveBlocks()[p] = size;
     return p;
 }
 
 void GrayfixFuzzFree(void* p)
 {
     if (p == nullptr) return;
-    if (LiveBlocks().erase(p) == 0) Finding("free of a block grayfix did not allocate (%p)", p);
-    std::free(p);
+    auto it = LiveBlocks().find(p);
+    if (it == LiveBlocks().end()) Finding("free of a block grayfix did not allocate (%p)", p);
+    std::size_t size = it->second;
+    LiveBlocks().erase(it);
+    Release(p, size);
 }
 
 FILE* GrayfixFuzzFopen(const char* name, const char* mode)
@@ -83,7 +135,7 @@ int GrayfixFuzzFclose(FILE* f)
 int ReleaseLeftovers()
 {
     int count = (int)(LiveBlocks().size() + LiveStreams().size());
-    for (void* p : LiveBlocks()) std::free(p);
+    for (auto [p, size] : LiveBlocks()) Release(p, size);
     LiveBlocks().clear();
     for (FILE* f : LiveStreams()) std::fclose(f);
     LiveStreams().clear();
