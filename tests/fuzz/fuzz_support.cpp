@@ -24,7 +24,8 @@
 
 // --- Leftover tracking ------------------------------------------------------
 // The grayfix objects of the fuzz build have their malloc/calloc/realloc/free
-// and fopen/fclose references renamed (objcopy) to these functions, so only
+// (and posix_memalign/aligned_alloc) and fopen/fclose references renamed
+// (objcopy) to these functions, so only
 // grayfix's own allocations and streams are tracked; libFuzzer's are not.
 
 // Live blocks with their sizes.
@@ -96,6 +97,20 @@ void* GrayfixFuzzCalloc(std::size_t count, std::size_t size)
     }
     if (p == nullptr) p = std::calloc(count, size);
     if (p != nullptr) LiveBlocks()[p] = count * size;
+    return p;
+}
+
+int GrayfixFuzzPosixMemalign(void** block, std::size_t alignment, std::size_t size)
+{
+    int result = posix_memalign(block, alignment, size);
+    if (result == 0) LiveBlocks()[*block] = size;
+    return result;
+}
+
+void* GrayfixFuzzAlignedAlloc(std::size_t alignment, std::size_t size)
+{
+    void* p = std::aligned_alloc(alignment, size);
+    if (p != nullptr) LiveBlocks()[p] = size;
     return p;
 }
 
