@@ -1,9 +1,13 @@
-// stats.cpp - PrintImgStats and ReportImgStats.
+// stats.cpp - PrintImgStats and ReportImgStats: one cache-friendly pass over
+// the pixel buffer for the histogram and both CRC-32s.
 
 #include "image/stats.h"
 
+#include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 
 #include "driver/console.h"
 #include "image/image.h"
@@ -17,38 +21,102 @@ double H0 = 0.0;
 uint32_t BigEndianCRC32 = 0;
 uint32_t ByteCRC32 = 0;
 
-// Counts every sample of the buffer. The histogram spans the whole sample
-// range, so a sample above ImgLevelMax is counted, not stored out of bounds,
-// and refused afterwards with the accessor's own condition.
-static void CountIntensities(int* hist, std::size_t pixels)
+// The pixel buffer is checksummed and counted in blocks of this many bytes,
+// each counted while the checksum has just brought it into the cache, so one
+// statistics pass reads the buffer from memory once. Even, so that no 2-byte
+// sample straddles two blocks.
+constexpr std::size_t BlockBytes = 16 * 1024;
+
+// Counting uses two (16-bit) or four (8-bit) copies of the histogram, taken in
+// turn by consecutive samples: runs of equal samples are common in images,
+// and an increment of the same counter would otherwise have to wait for the
+// store of the previous one. Samples come eight bytes at a time.
+constexpr int Copies8 = 4;
+constexpr int Copies16 = 2;
+
+static inline uint64_t LoadWord(const unsigned char* p)
 {
-    const unsigned char* p = ImgData;
-    if (ImgBYTEpp == 1) {
-        for (std::size_t i = 0; i < pixels; ++i) ++hist[p[i]];
-    } else {
-        CHECK(ImgBYTEpp == 2);
-        int high = ImgBigEndian ? 0 : 1;
-        for (std::size_t i = 0; i < pixels; ++i, p += 2) ++hist[p[high] << 8 | p[1 - high]];
+    uint64_t word;
+    std::memcpy(&word, p, 8);
+    if constexpr (std::endian::native == std::endian::big) word = __builtin_bswap64(word);
+    return word;  // p[0] in the low byte
+}
+
+static void Count8(uint32_t* hist, const unsigned char* p, std::size_t n)
+{
+    uint32_t *h0 = hist, *h1 = hist + 256, *h2 = hist + 512, *h3 = hist + 768;
+    std::size_t i = 0;
+    for (; i + 8 <= n; i += 8) {
+        uint64_t w = LoadWord(p + i);
+        ++h0[w & 0xFF]; ++h1[(w >> 8) & 0xFF]; ++h2[(w >> 16) & 0xFF]; ++h3[(w >> 24) & 0xFF];
+        ++h0[(w >> 32) & 0xFF]; ++h1[(w >> 40) & 0xFF]; ++h2[(w >> 48) & 0xFF]; ++h3[w >> 56];
     }
+    for (; i < n; ++i) ++h0[p[i]];
+}
+
+// n is even. Counting is order-blind, so a big-endian word is byte-reversed
+// whole: its four samples come out right, in reverse order.
+static void Count16(uint32_t* hist, const unsigned char* p, std::size_t n, bool bigEndian)
+{
+    uint32_t *h0 = hist, *h1 = hist + 65536;
+    std::size_t i = 0;
+    for (; i + 8 <= n; i += 8) {
+        uint64_t w = LoadWord(p + i);
+        if (bigEndian) w = __builtin_bswap64(w);
+        ++h0[w & 0xFFFF]; ++h1[(w >> 16) & 0xFFFF]; ++h0[(w >> 32) & 0xFFFF]; ++h1[w >> 48];
+    }
+    for (; i < n; i += 2) ++h0[bigEndian ? p[i] << 8 | p[i + 1] : p[i + 1] << 8 | p[i]];
+}
+
+// Some sample is above ImgLevelMax. Reading the pixels in scan order through
+// GetPixel stops the run at the first of them with exactly the diagnostic a
+// pixel-by-pixel statistics pass gives.
+[[noreturn]] static void RefuseTooHighPixel(int pixel)
+{
+    for (int y = 0; y < ImgImageHeight; ++y)
+        for (int x = 0; x < ImgImageWidth; ++x) GetPixel(x, y);
+    CHECK(pixel <= ImgLevelMax);  // the counts were wrong if the pixels were all fine
+    std::exit(ExitCheckFailed);   // not reached
 }
 
 void PrintImgStats()
 {
     double N = (double)ImgImageWidth * ImgImageHeight;
     std::size_t pixels = (std::size_t)ImgImageWidth * (std::size_t)ImgImageHeight;
+    std::size_t bytes = pixels * (std::size_t)ImgBYTEpp;
+    if (ImgBYTEpp != 1 && ImgBYTEpp != 2) GetPixel(0, 0);  // refuses it with its own check
+    // The histogram spans every value a sample can hold, so a sample above
+    // ImgLevelMax is counted, not stored out of bounds, and refused afterwards.
     int range = ImgBYTEpp == 1 ? 256 : 65536;
+    int copies = ImgBYTEpp == 1 ? Copies8 : Copies16;
+    auto* counts = (uint32_t*)std::calloc((std::size_t)range * (std::size_t)copies, sizeof(uint32_t));
     auto* hist = (int*)std::calloc((std::size_t)range, sizeof(int));
-    if (hist == nullptr) FatalError("PrintImgStats: Cannot allocate mem", ExitStatsMemory);
-    CountIntensities(hist, pixels);
-    for (int value = ImgLevelMax + 1; value < range; ++value)
-        if (hist[value] != 0) CHECK(value <= ImgLevelMax && value >= 0);
+    if (counts == nullptr || hist == nullptr)
+        FatalError("PrintImgStats: Cannot allocate mem", ExitStatsMemory);
 
     // Both checksums cover the same bytes unless 2-byte samples are stored
     // little-endian; then the big-endian one reads each pair swapped.
-    int32_t bytes = (int32_t)(pixels * (std::size_t)ImgBYTEpp);
-    ByteCRC32 = ComputeCRC32(ImgData, bytes);
-    BigEndianCRC32 = (ImgBYTEpp == 1 || ImgBigEndian) ? ByteCRC32
-                                                      : ComputeCRC32Swapped16(ImgData, bytes);
+    bool swappedCrc = ImgBYTEpp == 2 && !ImgBigEndian;
+    uint32_t byteCrc = 0xFFFFFFFFu, bigEndianCrc = 0xFFFFFFFFu;
+    for (std::size_t offset = 0; offset < bytes; offset += BlockBytes) {
+        const unsigned char* block = ImgData + offset;
+        std::size_t length = std::min(BlockBytes, bytes - offset);
+        byteCrc = UpdateCRC32Buffer(byteCrc, block, length);
+        if (swappedCrc) bigEndianCrc = UpdateCRC32BufferSwapped16(bigEndianCrc, block, length);
+        if (ImgBYTEpp == 1) Count8(counts, block, length);
+        else Count16(counts, block, length, ImgBigEndian != 0);
+    }
+    ByteCRC32 = ~byteCrc;
+    BigEndianCRC32 = swappedCrc ? ~bigEndianCrc : ByteCRC32;
+
+    for (int value = 0; value < range; ++value) {
+        uint32_t sum = 0;  // at most the pixel count, which fits in an int
+        for (int copy = 0; copy < copies; ++copy) sum += counts[(std::size_t)copy * range + value];
+        hist[value] = (int)sum;
+    }
+    std::free(counts);
+    for (int value = ImgLevelMax + 1; value < range; ++value)
+        if (hist[value] != 0) RefuseTooHighPixel(value);
 
     minLevel = maxLevel = GetPixel(0, 0);
     numLevels = 0;

@@ -1,7 +1,8 @@
-// crc32.h - the standard CRC-32 (reflected polynomial 0xEDB88320) with tables
-// built at compile time.
+// crc32.h - the standard CRC-32 (reflected polynomial 0xEDB88320): the byte
+// table built at compile time, the one-byte step and whole-buffer checksums.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 // Crc32Tables.t[0] is the classic byte table; t[1..7] extend it so that eight
@@ -35,3 +36,21 @@ uint32_t ComputeCRC32(const unsigned char* data, int32_t length);
 // The CRC-32 of a buffer of 2-byte samples with the two bytes of every sample
 // taken in swapped order: the big-endian serialisation of little-endian samples.
 uint32_t ComputeCRC32Swapped16(const unsigned char* data, int32_t length);
+
+// The same two checksums in running form: they take and return the
+// uncomplemented register, so a buffer can be fed in pieces. Pieces of the
+// swapped form must have even lengths, except the last.
+uint32_t UpdateCRC32Buffer(uint32_t crc, const unsigned char* data, std::size_t length);
+uint32_t UpdateCRC32BufferSwapped16(uint32_t crc, const unsigned char* data, std::size_t length);
+
+// How the whole-buffer forms work: carry-less multiplication (x86 PCLMULQDQ)
+// where the processor has it, else slicing tables. The choice is made at run
+// time, so the binary runs on any x86-64; tests switch paths to cover both.
+enum Crc32Path {
+    Crc32Portable,  // slicing-by-8 tables, any processor
+    Crc32Clmul,     // 128-bit carry-less multiply folding
+};
+bool Crc32ClmulAvailable();
+Crc32Path GetCrc32Path();
+// Returns false (and changes nothing) when the processor lacks the path.
+bool SetCrc32Path(Crc32Path path);

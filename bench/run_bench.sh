@@ -1,0 +1,215 @@
+#!/usr/bin/env bash
+# run_bench.sh - times whole grayfix runs against the peer tools that do the
+# same jobs (netpbm, libvips, GraphicsMagick, G'MIC) on deterministic 8-bit
+# and 16-bit sample PGMs, single-threaded, and writes a Markdown table.
+#
+#   make bench                      # build dir "build"
+#   make bench BUILD=build-bench    # or BUILD=... bash bench/run_bench.sh
+#
+# Environment: BUILD (build directory, default build), SIZE (image width and
+# height, default 4096), MIN_RUNS / MAX_RUNS (timed runs per command, default
+# 3 / 10: hyperfine stops after about three seconds once MIN_RUNS are done),
+# JOBS (build parallelism, default 2).
+#
+# Installs nothing. Needs hyperfine; each peer that is missing is skipped and
+# named in the output. Debian packages: hyperfine netpbm libvips-tools
+# graphicsmagick gmic.
+set -euo pipefail
+
+ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+BUILD=${BUILD:-build}
+case $BUILD in /*) ;; *) BUILD=$ROOT/$BUILD ;; esac
+SIZE=${SIZE:-4096}
+MIN_RUNS=${MIN_RUNS:-3}
+MAX_RUNS=${MAX_RUNS:-10}
+JOBS=${JOBS:-2}
+OUT=$BUILD/bench
+WORK=$OUT/work
+RESULTS=$OUT/results.md
+
+if ! command -v hyperfine >/dev/null; then
+    echo "run_bench: hyperfine is not installed (Debian package hyperfine)" >&2
+    exit 1
+fi
+
+# The peers run single-threaded, like grayfix.
+export VIPS_CONCURRENCY=1 OMP_NUM_THREADS=1 MAGICK_THREAD_LIMIT=1
+
+cmake -S "$ROOT" -B "$BUILD" -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake --build "$BUILD" -j "$JOBS" --target grayfix make_sample >/dev/null
+GRAYFIX=$BUILD/grayfix
+
+mkdir -p "$WORK"
+cd "$WORK"
+"$BUILD/make_sample" in8.pgm in16.pgm "$SIZE" "$SIZE"
+MPIXELS=$(awk -v s="$SIZE" 'BEGIN { printf "%.6f", s * s / 1e6 }')
+HALF=$((SIZE / 2))
+QUARTER=$((SIZE / 4))
+HEADER16_LENGTH=$(head -n 3 in16.pgm | wc -c)
+
+declare -a ROWS=()
+declare -A GRAYFIX_MEDIAN=() SKIPPED=()
+
+# time_command JOB IMAGE TOOL BINARY COMMAND
+# One untimed run first: it warms the page cache and proves the command works
+# (a failing command is reported, not timed); then hyperfine takes the median.
+time_command()
+{
+    local job=$1 image=$2 tool=$3 binary=$4 command=$5
+    if ! command -v "$binary" >/dev/null; then
+        SKIPPED["$binary"]=1
+        return
+    fi
+    if ! sh -c "$command" >/dev/null 2>"$WORK/last.err"; then
+        echo "run_bench: $job $image: '$command' failed: $(head -c 300 "$WORK/last.err")" >&2
+        ROWS+=("$job|$image|$tool|failed")
+        return
+    fi
+    hyperfine --style none --warmup 0 --min-runs "$MIN_RUNS" --max-runs "$MAX_RUNS" \
+        --export-csv "$WORK/last.csv" -n "$tool" "$command" >/dev/null 2>&1
+    # CSV columns: command,mean,stddev,median,user,system,min,max
+    local median
+    median=$(awk -F, 'NR == 2 { print $4 }' "$WORK/last.csv")
+    [[ $tool == grayfix ]] && GRAYFIX_MEDIAN["$job|$image"]=$median
+    ROWS+=("$job|$image|$tool|$median")
+    printf '%-14s %-7s %-26s %8.4f s\n' "$job" "$image" "$tool" "$median" >&2
+}
+
+KERNEL_FILE=$WORK/smooth.mat
+printf '3 3 16 0\n1 1 1\n1 8 1\n1 1 1\n' >"$KERNEL_FILE"
+
+for bits in 8 16; do
+    in=in$bits.pgm
+    image=${bits}-bit
+    maxval=$(( bits == 8 ? 255 : 65535 ))
+
+    time_command copy "$image" "cat (floor)" cat "cat $in > out.pgm"
+    time_command copy "$image" grayfix "$GRAYFIX" "$GRAYFIX $in out.pgm > /dev/null"
+    time_command copy "$image" pamtopnm pamtopnm "pamtopnm $in > out.pgm"
+    time_command copy "$image" "vips copy" vips "vips copy $in out.pgm"
+
+    for radius in 1 2; do
+        n=$((2 * radius + 1))
+        job="median ${n}x${n}"
+        time_command "$job" "$image" grayfix "$GRAYFIX" "$GRAYFIX $in -t:denoise:$radius:0 out.pgm > /dev/null"
+        time_command "$job" "$image" pgmmedian pgmmedian "pgmmedian -width $n -height $n $in > out.pgm"
+        time_command "$job" "$image" "vips rank" vips "vips rank $in out.pgm $n $n $((n * n / 2))"
+        time_command "$job" "$image" "gm -median" gm "gm convert $in -median $radius out.pgm"
+        time_command "$job" "$image" "gmic -median" gmic "gmic -v - $in -median $n -o out.pgm"
+    done
+
+    job="smooth 8/1"
+    time_command "$job" "$image" grayfix "$GRAYFIX" "$GRAYFIX $in -t:soften:1:8:1 out.pgm > /dev/null"
+    time_command "$job" "$image" pnmconvol pnmconvol "pnmconvol '-matrix=1,1,1;1,8,1;1,1,1' -normalize $in > out.pgm"
+    time_command "$job" "$image" "vips conv" vips "vips conv $in out.pgm $KERNEL_FILE --precision integer"
+    time_command "$job" "$image" "gm -convolve" gm "gm convert $in -convolve 1,1,1,1,8,1,1,1,1 out.pgm"
+
+    job="downsize 2x"
+    time_command "$job" "$image" grayfix "$GRAYFIX" "$GRAYFIX $in -t:downsize:2 out.pgm > /dev/null"
+    time_command "$job" "$image" "pamscale -reduce 2" pamscale "pamscale -reduce 2 -linear $in > out.pgm 2>/dev/null"
+    time_command "$job" "$image" "vips shrink" vips "vips shrink $in out.pgm 2 2"
+    time_command "$job" "$image" "gm -scale 50%" gm "gm convert $in -scale 50% out.pgm"
+
+    job="crop ${HALF}x${HALF}"
+    time_command "$job" "$image" grayfix "$GRAYFIX" "$GRAYFIX $in -t:crop:$QUARTER:$QUARTER:$HALF:$HALF out.pgm > /dev/null"
+    time_command "$job" "$image" pamcut pamcut "pamcut -left $QUARTER -top $QUARTER -width $HALF -height $HALF $in > out.pgm"
+    time_command "$job" "$image" "vips crop" vips "vips crop $in out.pgm $QUARTER $QUARTER $HALF $HALF"
+
+    job="noise sigma 10"
+    time_command "$job" "$image" grayfix "$GRAYFIX" "$GRAYFIX $in -t:wgnoise:10 out.pgm > /dev/null"
+    time_command "$job" "$image" "gmic -noise" gmic "gmic -v - $in -noise 10,0 -round -cut 0,$maxval -o out.pgm"
+    time_command "$job" "$image" "gm +noise" gm "gm convert $in +noise Gaussian out.pgm"
+
+    if [[ $bits == 16 ]]; then
+        job="16 to 8 bits"
+        time_command "$job" "$image" grayfix "$GRAYFIX" "$GRAYFIX $in -t:reducedepth:8 out.pgm > /dev/null"
+        time_command "$job" "$image" "vips msb" vips "vips msb $in out.pgm"
+        time_command "$job" "$image" pamdepth pamdepth "pamdepth 255 $in > out.pgm"
+
+        job="byte swap"
+        time_command "$job" "$image" grayfix "$GRAYFIX" "$GRAYFIX $in -t:negendian out.pgm > /dev/null"
+        time_command "$job" "$image" pamendian pamendian "pamendian < $in > out.pgm"
+        time_command "$job" "$image" "dd conv=swab" dd \
+            "{ head -c $HEADER16_LENGTH $in; dd if=$in bs=1M iflag=skip_bytes skip=$HEADER16_LENGTH conv=swab status=none; } > out.pgm"
+    fi
+done
+
+# The table, with each tool's median next to grayfix's for the same job and image.
+{
+    echo "| job | image | tool | median s | MPixel/s | ratio to grayfix |"
+    echo "|---|---|---|---:|---:|---:|"
+    for row in "${ROWS[@]}"; do
+        IFS='|' read -r job image tool median <<<"$row"
+        if [[ $median == failed ]]; then
+            echo "| $job | $image | $tool | failed | | |"
+            continue
+        fi
+        base=${GRAYFIX_MEDIAN["$job|$image"]:-}
+        awk -v job="$job" -v image="$image" -v tool="$tool" -v t="$median" -v g="$base" \
+            -v mp="$MPIXELS" 'BEGIN {
+                ratio = g == "" ? "n/a" : sprintf("%.2f", t / g)
+                printf "| %s | %s | %s | %.4f | %.1f | %s |\n", job, image, tool, t, mp / t, ratio
+            }'
+    done
+    echo
+    echo "Images: ${SIZE} x ${SIZE} from make_sample; MPixel/s counts input pixels."
+    echo "Ratio = tool median / grayfix median (above 1: grayfix is faster)."
+    echo "Peers single-threaded (VIPS_CONCURRENCY=1 OMP_NUM_THREADS=1 MAGICK_THREAD_LIMIT=1);"
+    echo "one untimed warm-up run, then ${MIN_RUNS} to ${MAX_RUNS} timed runs per command (hyperfine)."
+    echo
+    echo "Notes on what the peers compute (checked against exact references):"
+    echo "- Every grayfix run also computes and prints the statistics twice (each a full"
+    echo "  pass over the pixels plus CRC-32s); no peer does."
+    echo "- Borders: grayfix's median and smoothing windows leave out positions outside the"
+    echo "  image; the peers extend the image their own way, so pixels within the radius of"
+    echo "  the border differ. Interior pixels are identical unless noted below."
+    echo "- vips rank 5x5 on 8-bit images (vips 8.14) gives values that differ from the exact"
+    echo "  median in most interior pixels; its 3x3 and 16-bit results are exact."
+    echo "- smooth: vips conv (integer) and gm -convolve on 8-bit images round differently"
+    echo "  (off by 1 on part of the pixels); pnmconvol, and all three on 16 bits, match."
+    echo "- downsize: pamscale needs -linear to average the values themselves (without it"
+    echo "  it averages in linear light, up to 19 levels apart at edges); vips shrink and"
+    echo "  gm -scale (8-bit) round differently (off by 1 on many pixels)."
+    echo "- 16 to 8 bits: pamdepth rescales with rounding instead of shifting (off by 1 on"
+    echo "  about a fifth of the pixels); vips msb matches."
+    echo "- noise: different random numbers by nature. gmic gets -round and -cut to round"
+    echo "  and clamp like grayfix. gm +noise Gaussian takes no strength: its sigma is about"
+    echo "  32 levels of 255, not 10."
+    echo "- byte swap: dd swaps the pixel bytes after copying the header with head; pamendian"
+    echo "  and dd produce the same bytes as grayfix."
+    echo
+    echo "Goals (grayfix below every peer; crop and byte swap within 2x of the fastest"
+    echo "peer; no-transform copy within 3x of cat; median 3x3 at least 3x faster than"
+    echo "the fastest peer):"
+    printf '%s\n' "${ROWS[@]}" | awk -F'|' '
+        $4 == "failed" { next }
+        { key = $1 " " $2; if (!(key in order)) { order[key] = ++count; keys[count] = key } }
+        $3 == "grayfix" { mine[key] = $4; next }
+        $3 == "cat (floor)" { floor[key] = $4; next }
+        { if (!(key in best) || $4 < best[key]) { best[key] = $4; bestTool[key] = $3 } }
+        END {
+            for (i = 1; i <= count; ++i) {
+                key = keys[i]
+                if (!(key in mine)) { printf "- %s: grayfix failed or missing\n", key; continue }
+                if (!(key in best)) { printf "- %s: no peer ran\n", key; continue }
+                limit = (key ~ /^(crop|byte swap)/) ? 2 : 1
+                ok = mine[key] < limit * best[key]
+                text = sprintf("- %s: fastest peer %s takes %.2fx the time of grayfix", key, bestTool[key],
+                               best[key] / mine[key])
+                if (key ~ /^median 3x3/) ok = ok && best[key] >= 3 * mine[key]
+                if (key in floor) {
+                    ok = ok && mine[key] <= 3 * floor[key]
+                    text = text sprintf(", grayfix is %.2fx cat", mine[key] / floor[key])
+                }
+                print text ": " (ok ? "met" : "NOT met")
+            }
+        }'
+    if ((${#SKIPPED[@]})); then
+        echo
+        echo "Skipped, not installed: ${!SKIPPED[*]}."
+    fi
+} >"$RESULTS"
+
+cat "$RESULTS"
+echo
+echo "Written to $RESULTS"
