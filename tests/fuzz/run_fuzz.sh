@@ -5,6 +5,8 @@
 #   run_fuzz.sh                  campaign: FUZZ_SECONDS per target (default 900)
 #   run_fuzz.sh smoke [SECONDS]  short run per target (default 60), as in CI
 #   run_fuzz.sh seeds            rewrites the committed seed corpus
+#   run_fuzz.sh coverage         line coverage of src/ reached by the seeds and
+#                                the collected corpus (no sanitizers)
 #
 # Environment: FUZZ_BUILD (build directory, default build-fuzz), FUZZ_TARGETS
 # (default "fuzz_pgm_read fuzz_run"). New corpus entries collect in
@@ -25,18 +27,44 @@ case "$mode" in
     smoke) seconds=${2:-60} ;;
     campaign) seconds=${FUZZ_SECONDS:-900} ;;
     seeds) ;;
-    *) echo "usage: $0 [smoke [SECONDS] | seeds]" >&2; exit 2 ;;
+    coverage) ;;
+    *) echo "usage: $0 [smoke [SECONDS] | seeds | coverage]" >&2; exit 2 ;;
 esac
 
 if ! command -v clang++ > /dev/null; then
     echo "run_fuzz.sh: clang++ is missing (Debian: apt-get install clang libclang-rt-14-dev)" >&2
     exit 2
 fi
-mkdir -p "$build"
-cmake -S tests/fuzz -B "$build" -DCMAKE_CXX_COMPILER=clang++ > "$build/configure.log" 2>&1 \
-    || { cat "$build/configure.log"; exit 2; }
-cmake --build "$build" -j "$(nproc)" > "$build/build.log" 2>&1 \
-    || { tail -50 "$build/build.log"; exit 2; }
+# Builds the fuzz project into $1 with the extra cmake arguments that follow.
+configure_and_build() {
+    local dir=$1
+    shift
+    mkdir -p "$dir"
+    cmake -S tests/fuzz -B "$dir" -DCMAKE_CXX_COMPILER=clang++ "$@" > "$dir/configure.log" 2>&1 \
+        || { cat "$dir/configure.log"; exit 2; }
+    cmake --build "$dir" -j "$(nproc)" > "$dir/build.log" 2>&1 \
+        || { tail -50 "$dir/build.log"; exit 2; }
+}
+
+if [ "$mode" = coverage ]; then
+    cov="$build-coverage"
+    configure_and_build "$cov" -DGRAYFIX_FUZZ_COVERAGE=ON
+    rm -rf "$cov/profiles"
+    mkdir -p "$cov/profiles"
+    objects=()
+    for target in $targets; do
+        mkdir -p "$build/corpus/$target"
+        LLVM_PROFILE_FILE="$cov/profiles/$target.profraw" "$cov/$target" -runs=0 \
+            -close_fd_mask=3 "$build/corpus/$target" "tests/fuzz/corpus/$target" > "$cov/$target.log" 2>&1 || true
+        objects+=(-object "$cov/$target")
+    done
+    llvm-profdata-14 merge -sparse "$cov"/profiles/*.profraw -o "$cov/merged.profdata"
+    llvm-cov-14 report -instr-profile="$cov/merged.profdata" "${objects[@]:1}" \
+        "$(pwd)/src"
+    exit 0
+fi
+
+configure_and_build "$build"
 
 if [ "$mode" = seeds ]; then
     rm -rf tests/fuzz/corpus
