@@ -6,11 +6,13 @@
 // documented stop (message and status from the table, or a check that input
 // may reach) with no output file unless the writer itself failed.
 
+#include <unistd.h>
+
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 #include "driver/driver.h"
@@ -18,7 +20,11 @@
 #include "image/image.h"
 #include "run_format.h"
 
-static runfmt::RunPaths paths;
+// The run's files, and the output of the inverse that follows a decorrelation.
+struct Paths : runfmt::RunPaths {
+    std::string inverse;
+};
+static Paths paths;
 
 extern "C" int LLVMFuzzerInitialize(int*, char***)
 {
@@ -27,23 +33,29 @@ extern "C" int LLVMFuzzerInitialize(int*, char***)
     paths.reference = ScratchPath("ref.pgm");
     paths.xorFile = ScratchPath("xor.bin");
     paths.output = ScratchPath("out.pgm");
+    paths.inverse = ScratchPath("inverse.pgm");
     paths.missing = ScratchPath("missing/none.pgm");
     paths.directory = ScratchPath("");
     return 0;
+}
+
+static std::vector<uint8_t> ReadWhole(const std::string& path)
+{
+    std::vector<uint8_t> bytes;
+    if (FILE* f = std::fopen(path.c_str(), "rb")) {
+        int c;
+        while ((c = std::getc(f)) != EOF) bytes.push_back((uint8_t)c);
+        std::fclose(f);
+    }
+    return bytes;
 }
 
 // The output of a successful run: the header the writer promises (unless
 // RAW) followed by exactly width x height samples.
 static void CheckOutput()
 {
-    std::vector<uint8_t> file;
-    if (FILE* f = std::fopen(paths.output.c_str(), "rb")) {
-        int c;
-        while ((c = std::getc(f)) != EOF) file.push_back((uint8_t)c);
-        std::fclose(f);
-    } else {
-        Finding("a successful run wrote no output file");
-    }
+    if (FileSize(paths.output) < 0) Finding("a successful run wrote no output file");
+    std::vector<uint8_t> file = ReadWhole(paths.output);
     std::size_t pixels = (std::size_t)ImgImageWidth * ImgImageHeight * ImgBYTEpp;
     std::size_t skip = 0;
     if (!OutRaw) {
@@ -64,6 +76,37 @@ static void CheckOutput()
         || ImgLevelMax > (int)BppMask[Imgbpp] || ImgLevelMax < (int)(BppMask[Imgbpp] >> 1) + 1)
         Finding("inconsistent description after the run: bpp %d BYTEpp %d LevelMax %d", Imgbpp,
                 ImgBYTEpp, ImgLevelMax);
+}
+
+// A decorrelation written as PGM must come back exactly through its inverse:
+// the second run reads the residual image and must restore the input samples.
+static void CheckInverse(const runfmt::RunCase& run)
+{
+    bool med = run.transform == runfmt::DecorrelateMED;
+    int depth = Imgbpp - 1;  // of the input
+    std::size_t inputSkip = (std::size_t)ImgRawSkip;
+    std::size_t pixelBytes = (std::size_t)ImgImageWidth * ImgImageHeight * ((depth - 1) / 8 + 1);
+    std::vector<std::string> texts{"grayfix"};
+    if (run.little) texts.push_back("-i:endian:Little");
+    texts.push_back(paths.output);
+    texts.push_back(med ? "-t:correlatemed" : "-t:correlate");
+    texts.push_back(paths.inverse);
+    std::vector<char*> argv;
+    for (std::string& t : texts) argv.push_back(t.data());
+    argv.push_back(nullptr);
+    unlink(paths.inverse.c_str());
+    ResetImageStore();
+    Outcome outcome = RunGrayfixCall([&] { GrayfixMain((int)texts.size(), argv.data()); });
+    if (outcome.stopped)
+        Finding("the inverse of a decorrelation stopped: \"%s\"", outcome.text.c_str());
+    if (ReleaseLeftovers() != 0) Finding("blocks or streams held after the inverse");
+    std::vector<uint8_t> restored = ReadWhole(paths.inverse);
+    PgmHeaderRef ref = ParsePgmHeaderRef(restored.data(), restored.size());
+    if (Imgbpp != depth || ref.result != PgmHeaderRef::Good
+        || restored.size() != ref.skip + pixelBytes || run.input.size() < inputSkip + pixelBytes
+        || !std::equal(restored.begin() + ref.skip, restored.end(), run.input.begin() + inputSkip))
+        Finding("decorrelate%s then correlate%s does not restore the %d-bit input", med ? "med" : "",
+                med ? "med" : "", depth);
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size)
@@ -104,5 +147,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size)
     CheckOutput();
     int left = ReleaseLeftovers();
     if (left != 0) Finding("%d blocks or streams still held after a successful run", left);
+    if ((run.transform == runfmt::Decorrelate || run.transform == runfmt::DecorrelateMED)
+        && !run.rawOutput)
+        CheckInverse(run);
     return 0;
 }

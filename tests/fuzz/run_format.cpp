@@ -223,6 +223,9 @@ RunCase DecodeRunCase(const uint8_t* data, std::size_t size, const RunPaths& pat
         }
     }
 
+    run.transform = transform;
+    run.little = little;
+    run.rawOutput = flags & OutRawSwitch;
     if (transform != NoTransform)
         run.args.push_back(TransformText(transform, params, tail, deviation, paths));
     if (flags & OutRawSwitch) run.args.push_back("-o:RAW");

@@ -64,6 +64,9 @@ struct RunCase {
     // Width x height x bytes per pixel as the input switches or the header
     // describe the image, when that can be told in advance (else -1).
     long long describedBytes = -1;
+    int transform = NoTransform;  // the switch the case names
+    bool little = false;          // -i:endian:Little given
+    bool rawOutput = false;       // -o:RAW given
 };
 
 // Paths: the files are written under these names; missing names a file that
