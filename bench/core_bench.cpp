@@ -76,12 +76,11 @@ static const std::vector<unsigned char>& Image16(bool bigEndian)
 
 // ---- CRC-32 ----
 
-// range(0): bytes; range(1): 0 portable, 1 carry-less multiply.
+// range(0): bytes; range(1): the Crc32Path (0 portable, 1 PCLMULQDQ, 2 VPCLMULQDQ).
 static void BM_Crc32(benchmark::State& state, bool swapped)
 {
-    Crc32Path path = state.range(1) ? Crc32Clmul : Crc32Portable;
-    if (!SetCrc32Path(path)) {
-        state.SkipWithError("carry-less multiply not available on this processor");
+    if (!SetCrc32Path((Crc32Path)state.range(1))) {
+        state.SkipWithError("this processor lacks the path");
         return;
     }
     const auto& image = Image16(true);
@@ -92,11 +91,11 @@ static void BM_Crc32(benchmark::State& state, bool swapped)
         benchmark::DoNotOptimize(crc);
     }
     state.SetBytesProcessed((int64_t)state.iterations() * (int64_t)length);
-    SetCrc32Path(Crc32ClmulAvailable() ? Crc32Clmul : Crc32Portable);
+    SetCrc32Path(BestCrc32Path());
 }
 BENCHMARK_CAPTURE(BM_Crc32, Bytes, false)
-    ->ArgsProduct({{64, 4096, 1 << 20, Side * Side * 2}, {0, 1}});
-BENCHMARK_CAPTURE(BM_Crc32, Swapped16, true)->ArgsProduct({{1 << 20, Side * Side * 2}, {0, 1}});
+    ->ArgsProduct({{64, 4096, 1 << 20, Side * Side * 2}, {0, 1, 2}});
+BENCHMARK_CAPTURE(BM_Crc32, Swapped16, true)->ArgsProduct({{1 << 20, Side * Side * 2}, {0, 1, 2}});
 
 // ---- Statistics ----
 

@@ -30,9 +30,10 @@ constexpr std::size_t BlockBytes = 16 * 1024;
 // Counting uses two (16-bit) or four (8-bit) copies of the histogram, taken in
 // turn by consecutive samples: runs of equal samples are common in images,
 // and an increment of the same counter would otherwise have to wait for the
-// store of the previous one. Samples come eight bytes at a time.
-constexpr int Copies8 = 4;
-constexpr int Copies16 = 2;
+// store of the previous one. Samples come eight bytes at a time. The first
+// copy is the histogram itself; the others live here for the whole run, so
+// the second statistics pass finds their pages already mapped.
+static uint32_t ExtraCopies[65536];
 
 static inline uint64_t LoadWord(const unsigned char* p)
 {
@@ -42,9 +43,9 @@ static inline uint64_t LoadWord(const unsigned char* p)
     return word;  // p[0] in the low byte
 }
 
-static void Count8(uint32_t* hist, const unsigned char* p, std::size_t n)
+static void Count8(uint32_t* h0, const unsigned char* p, std::size_t n)
 {
-    uint32_t *h0 = hist, *h1 = hist + 256, *h2 = hist + 512, *h3 = hist + 768;
+    uint32_t *h1 = ExtraCopies, *h2 = ExtraCopies + 256, *h3 = ExtraCopies + 512;
     std::size_t i = 0;
     for (; i + 8 <= n; i += 8) {
         uint64_t w = LoadWord(p + i);
@@ -56,9 +57,9 @@ static void Count8(uint32_t* hist, const unsigned char* p, std::size_t n)
 
 // n is even. Counting is order-blind, so a big-endian word is byte-reversed
 // whole: its four samples come out right, in reverse order.
-static void Count16(uint32_t* hist, const unsigned char* p, std::size_t n, bool bigEndian)
+static void Count16(uint32_t* h0, const unsigned char* p, std::size_t n, bool bigEndian)
 {
-    uint32_t *h0 = hist, *h1 = hist + 65536;
+    uint32_t* h1 = ExtraCopies;
     std::size_t i = 0;
     for (; i + 8 <= n; i += 8) {
         uint64_t w = LoadWord(p + i);
@@ -88,11 +89,11 @@ void PrintImgStats()
     // The histogram spans every value a sample can hold, so a sample above
     // ImgLevelMax is counted, not stored out of bounds, and refused afterwards.
     int range = ImgBYTEpp == 1 ? 256 : 65536;
-    int copies = ImgBYTEpp == 1 ? Copies8 : Copies16;
-    auto* counts = (uint32_t*)std::calloc((std::size_t)range * (std::size_t)copies, sizeof(uint32_t));
     auto* hist = (int*)std::calloc((std::size_t)range, sizeof(int));
-    if (counts == nullptr || hist == nullptr)
-        FatalError("PrintImgStats: Cannot allocate mem", ExitStatsMemory);
+    if (hist == nullptr) FatalError("PrintImgStats: Cannot allocate mem", ExitStatsMemory);
+    std::size_t extraCounters = ImgBYTEpp == 1 ? 3 * 256 : 65536;
+    std::memset(ExtraCopies, 0, extraCounters * sizeof(uint32_t));
+    auto* counts = (uint32_t*)hist;  // int and unsigned int may alias
 
     // Both checksums cover the same bytes unless 2-byte samples are stored
     // little-endian; then the big-endian one reads each pair swapped.
@@ -109,12 +110,9 @@ void PrintImgStats()
     ByteCRC32 = ~byteCrc;
     BigEndianCRC32 = swappedCrc ? ~bigEndianCrc : ByteCRC32;
 
-    for (int value = 0; value < range; ++value) {
-        uint32_t sum = 0;  // at most the pixel count, which fits in an int
-        for (int copy = 0; copy < copies; ++copy) sum += counts[(std::size_t)copy * range + value];
-        hist[value] = (int)sum;
-    }
-    std::free(counts);
+    // Each total is at most the pixel count, which fits in an int. The range
+    // is a power of two.
+    for (std::size_t i = 0; i < extraCounters; ++i) counts[i & (std::size_t)(range - 1)] += ExtraCopies[i];
     for (int value = ImgLevelMax + 1; value < range; ++value)
         if (hist[value] != 0) RefuseTooHighPixel(value);
 

@@ -43,14 +43,17 @@ uint32_t ComputeCRC32Swapped16(const unsigned char* data, int32_t length);
 uint32_t UpdateCRC32Buffer(uint32_t crc, const unsigned char* data, std::size_t length);
 uint32_t UpdateCRC32BufferSwapped16(uint32_t crc, const unsigned char* data, std::size_t length);
 
-// How the whole-buffer forms work: carry-less multiplication (x86 PCLMULQDQ)
-// where the processor has it, else slicing tables. The choice is made at run
-// time, so the binary runs on any x86-64; tests switch paths to cover both.
+// How the whole-buffer forms work: carry-less multiplication (x86 PCLMULQDQ,
+// or VPCLMULQDQ on 512-bit registers) where the processor has it, else
+// slicing tables. The choice is made at run time, so the binary runs on any
+// x86-64; tests switch paths to cover every one the processor has.
 enum Crc32Path {
     Crc32Portable,  // slicing-by-8 tables, any processor
-    Crc32Clmul,     // 128-bit carry-less multiply folding
+    Crc32Clmul,     // 128-bit carry-less multiply folding (PCLMULQDQ, SSE4.1)
+    Crc32Vclmul,    // 512-bit folding (VPCLMULQDQ, AVX-512 F/BW/VL)
 };
-bool Crc32ClmulAvailable();
+bool Crc32PathAvailable(Crc32Path path);
+Crc32Path BestCrc32Path();  // the default: the fastest available
 Crc32Path GetCrc32Path();
 // Returns false (and changes nothing) when the processor lacks the path.
 bool SetCrc32Path(Crc32Path path);
