@@ -89,6 +89,10 @@ protected:
     void TearDown() override { FreeTestImage(); }
 };
 using SoftenDeathTest = SoftenTest;
+class SoftenPlainTest : public ::testing::Test {
+protected:
+    void TearDown() override { FreeTestImage(); }
+};
 
 // Weights from small to near the int limits reach every accumulator width; weights
 // whose windows do not all have a positive weightsum are drawn again.
@@ -170,6 +174,17 @@ TEST_P(SoftenDeathTest, OutOfRangeSampleStopsInScanOrder)
     EXPECT_EXIT(Softened(GetParam(), 1, 1, 1), testing::ExitedWithCode(8),
                 "check failed: value <= ImgLevelMax && value >= 0");
     EXPECT_EXIT(Softened(GetParam(), 1, 2, -1), testing::ExitedWithCode(8), "check failed: weightsum>=0\n");
+}
+
+// Sums from 2^24 up are not exact in float: 38349514 / 941 is exactly 40754, while the
+// float quotient truncates to 40753.
+TEST_F(SoftenPlainTest, QuotientStaysExactBeyondFloatPrecision)
+{
+    MakeTestImage(2, 1, 16, {18750, 50752});
+    testing::internal::CaptureStdout();
+    ImgTransformSoften(1, 294, 647);
+    testing::internal::GetCapturedStdout();
+    EXPECT_EQ(ImagePixels(), (std::vector<int>{40754, 28748}));
 }
 
 INSTANTIATE_TEST_SUITE_P(Both, SoftenTest, ::testing::Values(false, true),

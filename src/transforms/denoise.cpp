@@ -145,11 +145,19 @@ static int ChooseFromWindow(uint16_t* window, int n, int c, int mode)
 // ---- Fast path: full 3x3 and 5x5 windows, many pixels at once -----------------------
 
 // After one exchange, a holds the smaller value.
-template <typename T> inline void Order(T& a, T& b)
+template <typename T> [[gnu::always_inline]] inline void Order(T& a, T& b)
 {
     T low = std::min(a, b);
     b = std::max(a, b);
     a = low;
+}
+
+// f(0), f(1), ... f(N-1) as straight-line code, each index a compile-time constant: the
+// vectoriser needs the window's samples in registers, not in an indexed array.
+template <typename F, std::size_t... I>
+[[gnu::always_inline]] inline void Unrolled(F&& f, std::index_sequence<I...>)
+{
+    (f(std::integral_constant<int, (int)I>()), ...);
 }
 
 template <typename T> inline T Median3(T a, T b, T c)
@@ -192,12 +200,6 @@ template <int N> constexpr Network<N> MedianNetwork()
 }
 static constexpr auto Median25 = MedianNetwork<25>();
 
-// Unrolled at compile time, so the samples stay in registers.
-template <typename T, std::size_t... I>
-inline void ApplyMedian25(T* v, std::index_sequence<I...>)
-{
-    (Order(v[Median25.step[I].low], v[Median25.step[I].high]), ...);
-}
 
 // The rules for a full window of n = 9 or 25 samples: med is the median s[n/2] (also
 // the lower median, n being odd); mn and mx are the least and greatest of the other
@@ -257,31 +259,27 @@ static void Denoise3x3Row(const T* up, const T* mid, const T* down, T* lo, T* me
 template <typename T, int Mode>
 static void Denoise5x5Row(const T* const* rows, T* out, int width)
 {
-    const T *r0 = rows[0], *r1 = rows[1], *r2 = rows[2], *r3 = rows[3], *r4 = rows[4];
+    const T* r[5] = {rows[0], rows[1], rows[2], rows[3], rows[4]};
 #pragma GCC ivdep
     for (int x = 2; x < width - 2; ++x) {
         T v[25];
-#pragma GCC unroll 5
-        for (int d = 0; d < 5; ++d) {
-            v[d] = r0[x - 2 + d];
-            v[5 + d] = r1[x - 2 + d];
-            v[10 + d] = r2[x - 2 + d];
-            v[15 + d] = r3[x - 2 + d];
-            v[20 + d] = r4[x - 2 + d];
-        }
+        Unrolled([&](auto i) { v[i] = r[i / 5][x - 2 + i % 5]; }, std::make_index_sequence<25>());
         T c = v[12];
         T mn = std::numeric_limits<T>::max(), mx = 0;
         T nx = std::numeric_limits<T>::max(), pv = 0;
         if constexpr (Mode != 0) {
-#pragma GCC unroll 25
-            for (int i = 0; i < 25; ++i) {
-                if (i == 12) continue;
-                mn = std::min(mn, v[i]);
-                mx = std::max(mx, v[i]);
-                if constexpr (Mode == 3) Nearest(v[i], c, nx, pv);
-            }
+            Unrolled(
+                [&](auto i) {
+                    if constexpr (i != 12) {
+                        mn = std::min(mn, v[i]);
+                        mx = std::max(mx, v[i]);
+                        if constexpr (Mode == 3) Nearest(v[i], c, nx, pv);
+                    }
+                },
+                std::make_index_sequence<25>());
         }
-        ApplyMedian25(v, std::make_index_sequence<Median25.size>());
+        Unrolled([&](auto i) { Order(v[Median25.step[i].low], v[Median25.step[i].high]); },
+                 std::make_index_sequence<Median25.size>());
         out[x] = ChooseFull<T, Mode>(c, v[12], mn, mx, nx, pv);
     }
 }
