@@ -122,7 +122,7 @@ static int ChooseFromWindow(uint16_t* window, int n, int c, int mode)
         return NthSmallest(window, n, n / 2);
     case 1:  // RCRS-1: only a centre alone at either end moves, to the upper median
         return (less == 0 || greater == 0) && equal == 1 ? NthSmallest(window, n, n / 2) : c;
-    case 2:  // the other end sample next to the centre, s[1] or s[n-2]
+    case 2:  // s[1] for a centre at the minimum, else s[n-2] for one at the maximum
         if (less == 0) return equal >= 2 ? c : SmallestAbove(window, n, c);
         if (greater == 0) return equal >= 2 ? c : LargestBelow(window, n, c);
         return c;
