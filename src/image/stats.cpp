@@ -114,7 +114,10 @@ void PrintImgStats()
     // is a power of two.
     for (std::size_t i = 0; i < extraCounters; ++i) counts[i & (std::size_t)(range - 1)] += ExtraCopies[i];
     for (int value = ImgLevelMax + 1; value < range; ++value)
-        if (hist[value] != 0) RefuseTooHighPixel(value);
+        if (hist[value] != 0) {
+            std::free(hist);  // the run ends there: leave nothing allocated behind
+            RefuseTooHighPixel(value);
+        }
 
     minLevel = maxLevel = GetPixel(0, 0);
     numLevels = 0;
