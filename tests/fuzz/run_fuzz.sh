@@ -86,7 +86,7 @@ for target in $targets; do
     # their own. Inputs stay small so that every run takes milliseconds.
     set +e
     "$build/$target" "$corpus" "tests/fuzz/corpus/$target" \
-        -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2560 -max_len=4096 \
+        -max_total_time="$seconds" -timeout=60 -rss_limit_mb=2560 -max_len=4096 \
         -close_fd_mask=3 -print_final_stats=1 -artifact_prefix="$artifacts/" > "$log" 2>&1
     status=$?
     set -e
