@@ -11,13 +11,6 @@
 #include "test_util.h"
 #include "transforms/decorrelate.h"
 
-// Defined in depth_test.cpp: the console text of a run and the check-stop test.
-std::string ExpectedInput(const std::string& name, int width, int height, int bigEndian, int raw,
-                          int skip, int bpp, int levelMax, const std::vector<int>& pixels);
-std::string ExpectedOutput(const std::string& name, int width, int height, int bigEndian, int raw,
-                           int skip, int bpp, int levelMax, const std::vector<int>& pixels);
-bool IsCheckStop(const RunResult& run, const std::string& condition);
-
 namespace {
 
 struct Direction {

@@ -15,48 +15,6 @@
 #include "test_util.h"
 #include "transforms/denoise.h"
 
-// Defined in depth_test.cpp: the console text of a run and the check-stop test.
-std::string ExpectedInput(const std::string& name, int width, int height, int bigEndian, int raw,
-                          int skip, int bpp, int levelMax, const std::vector<int>& pixels);
-std::string ExpectedOutput(const std::string& name, int width, int height, int bigEndian, int raw,
-                           int skip, int bpp, int levelMax, const std::vector<int>& pixels);
-bool IsCheckStop(const RunResult& run, const std::string& condition);
-
-// Runs one transform switch on a PGM of these pixels (maxval 2^bpp - 1) and checks the
-// whole console text, the status and the output file. Also used by soften_test.cpp.
-void ExpectPgmRun(int width, int height, int bpp, const std::vector<int>& in,
-                  const std::string& transform, const std::string& message,
-                  const std::vector<int>& out)
-{
-    TempDir dir;
-    int maxval = (int)BppMask[bpp];
-    dir.Write("in.pgm", MakePgm(width, height, maxval, in));
-    RunResult run = RunGrayfix(dir, {"in.pgm", transform, "out.pgm"});
-    int skip = (int)MakePgm(width, height, maxval, {}).size();
-    EXPECT_EQ(run.out, ExpectedInput("in.pgm", width, height, 1, 0, skip, bpp, maxval, in) + message
-                           + ExpectedOutput("out.pgm", width, height, 1, 0, skip, bpp, maxval, out))
-        << transform;
-    EXPECT_EQ(run.err, "");
-    EXPECT_EQ(run.status, 0);
-    EXPECT_EQ(dir.Read("out.pgm"), MakePgm(width, height, maxval, out));
-}
-
-// Runs a transform switch that must stop after the input report without writing a file;
-// returns the run for the caller to check stderr and the status.
-RunResult ExpectStoppedRun(int width, int height, int bpp, const std::vector<int>& in,
-                           const std::string& transform)
-{
-    TempDir dir;
-    int maxval = (int)BppMask[bpp];
-    dir.Write("in.pgm", MakePgm(width, height, maxval, in));
-    RunResult run = RunGrayfix(dir, {"in.pgm", transform, "out.pgm"});
-    int skip = (int)MakePgm(width, height, maxval, {}).size();
-    EXPECT_EQ(run.out, ExpectedInput("in.pgm", width, height, 1, 0, skip, bpp, maxval, in));
-    EXPECT_FALSE(dir.Exists("out.pgm"));
-    EXPECT_EQ(run.signal, 0);
-    return run;
-}
-
 namespace {
 
 // The plain algorithm: gather the window, qsort it, apply the rule as written (mode 3

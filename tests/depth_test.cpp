@@ -15,59 +15,6 @@
 #include "transforms/increasedepth.h"
 #include "transforms/reducedepth.h"
 
-// ---- Expected console text; other test files declare and use these four too.
-
-// The statistics block for these intensities held in bytepp bytes each.
-std::string ExpectedStats(const std::vector<int>& pixels, int bytepp, int bigEndian)
-{
-    std::map<int, int> counts;
-    for (int v : pixels) ++counts[v];
-    double n = (double)pixels.size();
-    int minLevel = pixels[0], maxLevel = pixels[0], bits = 0;
-    double h0 = 0.0;
-    for (auto [value, count] : counts) {
-        minLevel = std::min(minLevel, value);
-        maxLevel = std::max(maxLevel, value);
-        bits |= value;
-        double p = count / n;
-        h0 = h0 - count * std::log(p) * 1.4426950408889634;
-    }
-    char bpp[64];
-    std::snprintf(bpp, sizeof bpp, "%.12f", h0 / n);
-    Bytes big = SampleBytes(pixels, bytepp), stored = SampleBytes(pixels, bytepp, !bigEndian);
-    return StatsBlock(minLevel, maxLevel, (int)counts.size(), bits, (int)std::ceil(h0),
-                      (int)std::ceil(h0 * 0.125), bpp, ComputeCRC32(big.data(), (int32_t)big.size()),
-                      ComputeCRC32(stored.data(), (int32_t)stored.size()));
-}
-
-// What a run prints before its transform: the input block, the statistics and a line end.
-std::string ExpectedInput(const std::string& name, int width, int height, int bigEndian, int raw,
-                          int skip, int bpp, int levelMax, const std::vector<int>& pixels)
-{
-    int bytepp = (bpp - 1) / 8 + 1;
-    return InfoBlock("Input Image", name, width, height, bytepp, bpp, levelMax, bigEndian, raw, skip)
-         + ExpectedStats(pixels, bytepp, bigEndian) + "\n";
-}
-
-// What a successful run prints after its transform (raw and skip are the input's).
-std::string ExpectedOutput(const std::string& name, int width, int height, int bigEndian, int raw,
-                           int skip, int bpp, int levelMax, const std::vector<int>& pixels)
-{
-    int bytepp = (bpp - 1) / 8 + 1;
-    return ExpectedStats(pixels, bytepp, bigEndian)
-         + InfoBlock("Outputting to", name, width, height, bytepp, bpp, levelMax, bigEndian, raw, skip)
-         + "\nDone.\n";
-}
-
-// A failed internal check as the tool reports it: the source position, then the condition.
-bool IsCheckStop(const RunResult& run, const std::string& condition)
-{
-    std::string tail = ": check failed: " + condition + "\n";
-    return run.status == 8 && run.signal == 0 && run.err.rfind("grayfix: src/", 0) == 0
-        && run.err.size() > tail.size()
-        && run.err.compare(run.err.size() - tail.size(), tail.size(), tail) == 0;
-}
-
 namespace {
 
 // A text as a regular expression that matches exactly it (for EXPECT_EXIT).

@@ -14,14 +14,6 @@
 #include "test_util.h"
 #include "transforms/soften.h"
 
-// Defined in denoise_test.cpp and depth_test.cpp.
-void ExpectPgmRun(int width, int height, int bpp, const std::vector<int>& in,
-                  const std::string& transform, const std::string& message,
-                  const std::vector<int>& out);
-RunResult ExpectStoppedRun(int width, int height, int bpp, const std::vector<int>& in,
-                           const std::string& transform);
-bool IsCheckStop(const RunResult& run, const std::string& condition);
-
 namespace {
 
 __extension__ typedef __int128 Int128;

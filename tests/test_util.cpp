@@ -2,10 +2,15 @@
 
 #include "test_util.h"
 
+#include <gtest/gtest.h>
+
 #include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cmath>
+#include <map>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -14,6 +19,7 @@
 #include <stdexcept>
 
 #include "image/image.h"
+#include "support/crc32.h"
 
 void MakeTestImage(int width, int height, int bpp, const std::vector<int>& pixels, int bigEndian,
                    int levelMax)
@@ -169,4 +175,90 @@ std::string StatsBlock(int minLevel, int maxLevel, int numLevels, int bitsUsed, 
                   minLevel, maxLevel, numLevels, bitsUsed, h0Bits, h0Bytes, bpp.c_str(),
                   crcBigEndian, crcByte);
     return text;
+}
+
+// The statistics block for these intensities held in bytepp bytes each.
+std::string ExpectedStats(const std::vector<int>& pixels, int bytepp, int bigEndian)
+{
+    std::map<int, int> counts;
+    for (int v : pixels) ++counts[v];
+    double n = (double)pixels.size();
+    int minLevel = pixels[0], maxLevel = pixels[0], bits = 0;
+    double h0 = 0.0;
+    for (auto [value, count] : counts) {
+        minLevel = std::min(minLevel, value);
+        maxLevel = std::max(maxLevel, value);
+        bits |= value;
+        double p = count / n;
+        h0 = h0 - count * std::log(p) * 1.4426950408889634;
+    }
+    char bpp[64];
+    std::snprintf(bpp, sizeof bpp, "%.12f", h0 / n);
+    Bytes big = SampleBytes(pixels, bytepp), stored = SampleBytes(pixels, bytepp, !bigEndian);
+    return StatsBlock(minLevel, maxLevel, (int)counts.size(), bits, (int)std::ceil(h0),
+                      (int)std::ceil(h0 * 0.125), bpp, ComputeCRC32(big.data(), (int32_t)big.size()),
+                      ComputeCRC32(stored.data(), (int32_t)stored.size()));
+}
+
+// What a run prints before its transform: the input block, the statistics and a line end.
+std::string ExpectedInput(const std::string& name, int width, int height, int bigEndian, int raw,
+                          int skip, int bpp, int levelMax, const std::vector<int>& pixels)
+{
+    int bytepp = (bpp - 1) / 8 + 1;
+    return InfoBlock("Input Image", name, width, height, bytepp, bpp, levelMax, bigEndian, raw, skip)
+         + ExpectedStats(pixels, bytepp, bigEndian) + "\n";
+}
+
+// What a successful run prints after its transform (raw and skip are the input's).
+std::string ExpectedOutput(const std::string& name, int width, int height, int bigEndian, int raw,
+                           int skip, int bpp, int levelMax, const std::vector<int>& pixels)
+{
+    int bytepp = (bpp - 1) / 8 + 1;
+    return ExpectedStats(pixels, bytepp, bigEndian)
+         + InfoBlock("Outputting to", name, width, height, bytepp, bpp, levelMax, bigEndian, raw, skip)
+         + "\nDone.\n";
+}
+
+// A failed internal check as the tool reports it: the source position, then the condition.
+bool IsCheckStop(const RunResult& run, const std::string& condition)
+{
+    std::string tail = ": check failed: " + condition + "\n";
+    return run.status == 8 && run.signal == 0 && run.err.rfind("grayfix: src/", 0) == 0
+        && run.err.size() > tail.size()
+        && run.err.compare(run.err.size() - tail.size(), tail.size(), tail) == 0;
+}
+
+// Runs one transform switch on a PGM of these pixels (maxval 2^bpp - 1) and checks the
+// whole console text, the status and the output file.
+void ExpectPgmRun(int width, int height, int bpp, const std::vector<int>& in,
+                  const std::string& transform, const std::string& message,
+                  const std::vector<int>& out)
+{
+    TempDir dir;
+    int maxval = (int)BppMask[bpp];
+    dir.Write("in.pgm", MakePgm(width, height, maxval, in));
+    RunResult run = RunGrayfix(dir, {"in.pgm", transform, "out.pgm"});
+    int skip = (int)MakePgm(width, height, maxval, {}).size();
+    EXPECT_EQ(run.out, ExpectedInput("in.pgm", width, height, 1, 0, skip, bpp, maxval, in) + message
+                           + ExpectedOutput("out.pgm", width, height, 1, 0, skip, bpp, maxval, out))
+        << transform;
+    EXPECT_EQ(run.err, "");
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(dir.Read("out.pgm"), MakePgm(width, height, maxval, out));
+}
+
+// Runs a transform switch that must stop after the input report without writing a file;
+// returns the run for the caller to check stderr and the status.
+RunResult ExpectStoppedRun(int width, int height, int bpp, const std::vector<int>& in,
+                           const std::string& transform)
+{
+    TempDir dir;
+    int maxval = (int)BppMask[bpp];
+    dir.Write("in.pgm", MakePgm(width, height, maxval, in));
+    RunResult run = RunGrayfix(dir, {"in.pgm", transform, "out.pgm"});
+    int skip = (int)MakePgm(width, height, maxval, {}).size();
+    EXPECT_EQ(run.out, ExpectedInput("in.pgm", width, height, 1, 0, skip, bpp, maxval, in));
+    EXPECT_FALSE(dir.Exists("out.pgm"));
+    EXPECT_EQ(run.signal, 0);
+    return run;
 }

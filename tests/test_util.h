@@ -57,3 +57,25 @@ std::string InfoBlock(const char* title, const std::string& fileName, int width,
 std::string StatsBlock(int minLevel, int maxLevel, int numLevels, int bitsUsed, int h0Bits,
                        int h0Bytes, const std::string& bpp, unsigned crcBigEndian,
                        unsigned crcByte);
+
+// The statistics block of these intensities held in bytepp bytes each, computed
+// independently of the tool (a map histogram and the byte-wise CRC).
+std::string ExpectedStats(const std::vector<int>& pixels, int bytepp, int bigEndian);
+// What a run prints before its transform: the input block, the statistics and a line end.
+std::string ExpectedInput(const std::string& name, int width, int height, int bigEndian, int raw,
+                          int skip, int bpp, int levelMax, const std::vector<int>& pixels);
+// What a successful run prints after its transform (raw and skip are the input's).
+std::string ExpectedOutput(const std::string& name, int width, int height, int bigEndian, int raw,
+                           int skip, int bpp, int levelMax, const std::vector<int>& pixels);
+// A failed internal check as the tool reports it: the source position, then the condition.
+bool IsCheckStop(const RunResult& run, const std::string& condition);
+
+// Runs one transform switch on a PGM of these pixels (maxval 2^bpp - 1) and checks the
+// whole console text, the status and the output file.
+void ExpectPgmRun(int width, int height, int bpp, const std::vector<int>& in,
+                  const std::string& transform, const std::string& message,
+                  const std::vector<int>& out);
+// Runs a transform switch that must stop after the input report without writing a file;
+// returns the run for the caller to check stderr and the status.
+RunResult ExpectStoppedRun(int width, int height, int bpp, const std::vector<int>& in,
+                           const std::string& transform);
