@@ -152,7 +152,8 @@ static void RunSeeds(const fs::path& dir)
             RunSeed seed;
             seed.transform = p.transform;
             for (int i = 0; i < 4; ++i) seed.params[i] = Selector(p.p[i]);
-            seed.reference = Text("P5\n2 2\n255\n");
+            // crop-depth-like gets a deeper reference: one-byte samples must widen
+            seed.reference = Text(p.transform == CropDepthLike ? "P5 1 1 4095\n" : "P5\n2 2\n255\n");
             seed.xorData = Bytes{0xA5, 0x0F, 0x3C};
             switch (input) {
             case 0: seed.input = Pgm(4, 3, 255); break;
