@@ -2,8 +2,11 @@
 
 #include "transforms/increasedepth.h"
 
+#include <bit>
+#include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 
 #include "driver/console.h"
 #include "image/image.h"
@@ -28,6 +31,101 @@ static void WidenBuffer()
     ImgData = (unsigned char*)std::realloc(ImgData, 2 * pixels);
 }
 
+// The old and the new description of one raise.
+namespace {
+struct Depths {
+    int oldDepth, oldLevelMax, oldBYTEpp;
+    int newDepth, newLevelMax, newBYTEpp;
+    int shift;  // newDepth - oldDepth in mode 1, else 0
+};
+}  // namespace
+
+// Pixels [first, last), last pixel first, one at a time through the
+// accessors with every check where they make it. Runs where the loop below
+// cannot: on a stretch where some check will stop the run, and on a layout
+// the accessors refuse.
+static void RaisePixels(std::size_t first, std::size_t last, const Depths& d)
+{
+    const int newDepth = d.newDepth;
+    for (std::size_t i = last; i-- > first;) {
+        int x = (int)(i % (std::size_t)ImgImageWidth), y = (int)(i / (std::size_t)ImgImageWidth);
+        UseDepth(d.oldDepth, d.oldLevelMax, d.oldBYTEpp);
+        int pixel = GetPixel(x, y) << d.shift;  // at most 65535 << 15, below 2^31
+        CHECK(!(pixel & ~BppMask[newDepth]));
+        UseDepth(newDepth, d.newLevelMax, d.newBYTEpp);
+        SetPixel(x, y, pixel);
+    }
+}
+
+// One sample of the store's layout; Bytes and BigEndian mirror ImgBYTEpp and
+// ImgBigEndian so the loops compile without a branch per sample. Two-byte
+// samples move as one 16-bit word, swapped when the store's order is not the
+// processor's: loops of these vectorise.
+template <int Bytes, bool BigEndian>
+static inline int LoadSample(const unsigned char* p)
+{
+    if constexpr (Bytes == 1) {
+        return p[0];
+    } else {
+        uint16_t word;
+        std::memcpy(&word, p, 2);
+        if constexpr (BigEndian != (std::endian::native == std::endian::big))
+            word = (uint16_t)(word << 8 | word >> 8);
+        return word;
+    }
+}
+
+template <int Bytes, bool BigEndian>
+static inline void StoreSample(unsigned char* p, int value)
+{
+    if constexpr (Bytes == 1) {
+        p[0] = (unsigned char)value;
+    } else {
+        auto word = (uint16_t)value;
+        if constexpr (BigEndian != (std::endian::native == std::endian::big))
+            word = (uint16_t)(word << 8 | word >> 8);
+        std::memcpy(p, &word, 2);
+    }
+}
+
+// Pixels taken at a time: a stretch is read whole before any of it is
+// written, so a stretch that would stop the run is still intact for
+// RaisePixels to replay. Rows do not matter to a raise.
+constexpr int Stretch = 2048;
+
+// Every pixel, last stretch first, OldBytes to NewBytes per sample: the
+// bytes written for a stretch lie at or after its own, never over a pixel
+// still to be read. The largest sample of a stretch decides whether a check
+// can fire in it (above the old ImgLevelMax, or too wide for newDepth once
+// shifted); only then does RaisePixels redo it and stop where the accessors
+// would.
+template <int OldBytes, int NewBytes, bool BigEndian>
+static void RaiseRun(const Depths& d)
+{
+    const std::size_t pixels = (std::size_t)ImgImageWidth * (std::size_t)ImgImageHeight;
+    const int newMax = (int)BppMask[d.newDepth];
+    int values[Stretch];
+    for (std::size_t last = pixels; last > 0;) {
+        const int count = last < (std::size_t)Stretch ? (int)last : Stretch;
+        const std::size_t first = last - (std::size_t)count;
+        const unsigned char* from = ImgData + first * OldBytes;
+        int largest = 0;
+        for (int k = 0; k < count; ++k) {
+            values[k] = LoadSample<OldBytes, BigEndian>(from + (std::size_t)k * OldBytes);
+            largest = largest > values[k] ? largest : values[k];
+        }
+        if (largest > d.oldLevelMax || (largest << d.shift) > newMax) {
+            RaisePixels(first, last, d);
+        } else if (OldBytes != NewBytes || d.shift != 0) {  // else the same samples in the same bytes
+            for (int k = 0; k < count; ++k) values[k] <<= d.shift;
+            unsigned char* to = ImgData + first * NewBytes;
+            for (int k = 0; k < count; ++k)
+                StoreSample<NewBytes, BigEndian>(to + (std::size_t)k * NewBytes, values[k]);
+        }
+        last = first;
+    }
+}
+
 void ImgRaiseDepth(int newDepth, int mode)
 {
     int oldDepth = Imgbpp, oldLevelMax = ImgLevelMax, oldBYTEpp = ImgBYTEpp;
@@ -38,17 +136,13 @@ void ImgRaiseDepth(int newDepth, int mode)
     if (newBYTEpp != oldBYTEpp) WidenBuffer();
     if (ImgData == nullptr) FatalError("ImgTransformIncreaseDepth: Cannot reallocate", ExitPixelMemory);
 
-    int shift = mode != 0 ? newDepth - oldDepth : 0;
-    // Last pixel first: the two bytes written for pixel i are bytes 2i and
-    // 2i+1, never the single byte of a pixel j < i that is still to be read.
-    for (int y = ImgImageHeight - 1; y >= 0; --y)
-        for (int x = ImgImageWidth - 1; x >= 0; --x) {
-            UseDepth(oldDepth, oldLevelMax, oldBYTEpp);
-            int pixel = GetPixel(x, y) << shift;  // below 2^oldDepth, so below 2^16 after
-            CHECK(!(pixel & ~BppMask[newDepth]));
-            UseDepth(newDepth, newLevelMax, newBYTEpp);
-            SetPixel(x, y, pixel);
-        }
+    Depths d{oldDepth, oldLevelMax, oldBYTEpp, newDepth, newLevelMax, newBYTEpp,
+             mode != 0 ? newDepth - oldDepth : 0};
+    const bool big = ImgBigEndian != 0;
+    if (oldBYTEpp == 1 && newBYTEpp == 1) RaiseRun<1, 1, true>(d);
+    else if (oldBYTEpp == 1 && newBYTEpp == 2) big ? RaiseRun<1, 2, true>(d) : RaiseRun<1, 2, false>(d);
+    else if (oldBYTEpp == 2 && newBYTEpp == 2) big ? RaiseRun<2, 2, true>(d) : RaiseRun<2, 2, false>(d);
+    else RaisePixels(0, (std::size_t)ImgImageWidth * (std::size_t)ImgImageHeight, d);  // refused there
 }
 
 void ImgTransformIncreaseDepth(int newDepth, int mode)

@@ -2,7 +2,11 @@
 
 #include "transforms/reducedepth.h"
 
+#include <bit>
+#include <cstddef>
+#include <cstdint>
 #include <cstdio>
+#include <cstring>
 
 #include "driver/console.h"
 #include "image/image.h"
@@ -25,42 +29,149 @@ enum class Lowering {
     CropClip,  // keep; a value that does not fit becomes the new maximum
 };
 
-// Rewrites every pixel under the description of newDepth. First pixel first:
-// when two bytes per pixel become one, the byte written for pixel i lies
-// before the bytes of every pixel not yet read. Returns whether a value was
+// The old and the new description of one lowering.
+namespace {
+struct Depths {
+    int oldBpp, oldLevelMax, oldBYTEpp;
+    int newDepth, newLevelMax, newBYTEpp;
+};
+}  // namespace
+
+// Pixels [first, last) one at a time through the accessors, with every
+// check where they make it. Runs where the stretch loop below cannot: on a
+// stretch where some check will stop the run, and on a layout the accessors
+// refuse. Returns whether a value was clipped.
+static bool LowerPixels(std::size_t first, std::size_t last, const Depths& d, Lowering kind)
+{
+    const int newDepth = d.newDepth, depthDiff = d.oldBpp - d.newDepth;
+    bool changed = false;
+    for (std::size_t i = first; i < last; ++i) {
+        int x = (int)(i % (std::size_t)ImgImageWidth), y = (int)(i / (std::size_t)ImgImageWidth);
+        UseDepth(d.oldBpp, d.oldLevelMax, d.oldBYTEpp);
+        int pixel = GetPixel(x, y);
+        switch (kind) {
+        case Lowering::Shift:
+            pixel >>= depthDiff;
+            CHECK(!(pixel & ~BppMask[newDepth]));
+            break;
+        case Lowering::Crop:
+            if (pixel & ~BppMask[newDepth])
+                FatalError("ImgTransformCropDepth: pixel value too high", ExitPixelTooHigh);
+            break;
+        case Lowering::CropClip:
+            if (pixel & ~BppMask[newDepth]) {
+                pixel = (int)BppMask[newDepth];
+                changed = true;
+            }
+            break;
+        }
+        UseDepth(newDepth, d.newLevelMax, d.newBYTEpp);
+        SetPixel(x, y, pixel);
+    }
+    return changed;
+}
+
+// One sample of the store's layout; Bytes and BigEndian mirror ImgBYTEpp and
+// ImgBigEndian so the loops compile without a branch per sample. Two-byte
+// samples move as one 16-bit word, swapped when the store's order is not the
+// processor's: loops of these vectorise.
+template <int Bytes, bool BigEndian>
+static inline int LoadSample(const unsigned char* p)
+{
+    if constexpr (Bytes == 1) {
+        return p[0];
+    } else {
+        uint16_t word;
+        std::memcpy(&word, p, 2);
+        if constexpr (BigEndian != (std::endian::native == std::endian::big))
+            word = (uint16_t)(word << 8 | word >> 8);
+        return word;
+    }
+}
+
+template <int Bytes, bool BigEndian>
+static inline void StoreSample(unsigned char* p, int value)
+{
+    if constexpr (Bytes == 1) {
+        p[0] = (unsigned char)value;
+    } else {
+        auto word = (uint16_t)value;
+        if constexpr (BigEndian != (std::endian::native == std::endian::big))
+            word = (uint16_t)(word << 8 | word >> 8);
+        std::memcpy(p, &word, 2);
+    }
+}
+
+// Pixels taken at a time: a stretch is read whole before any of it is
+// written, so a stretch that would stop the run is still intact for
+// LowerPixels to replay. The image is one run of pixels here; rows do not
+// matter to a lowering.
+constexpr int Stretch = 2048;
+
+// Every pixel, first pixel first, OldBytes to NewBytes per sample: when two
+// bytes per pixel become one, the bytes written for a stretch lie before the
+// bytes of every pixel not yet read. The largest sample of a stretch decides
+// whether any check can fire in it: the read check (largest above the old
+// ImgLevelMax), the crop's refusal and the shift's bound (largest too wide
+// for newDepth). Only then does LowerPixels redo the stretch, and stops
+// where the accessors would. Returns whether a value was clipped.
+template <int OldBytes, int NewBytes, bool BigEndian>
+static bool LowerRun(const Depths& d, Lowering kind)
+{
+    const std::size_t pixels = (std::size_t)ImgImageWidth * (std::size_t)ImgImageHeight;
+    const int depthDiff = d.oldBpp - d.newDepth, newMax = (int)BppMask[d.newDepth];
+    bool changed = false;
+    int values[Stretch];
+    for (std::size_t first = 0; first < pixels; first += Stretch) {
+        const int count = pixels - first < (std::size_t)Stretch ? (int)(pixels - first) : Stretch;
+        const unsigned char* from = ImgData + first * OldBytes;
+        int largest = 0;
+        for (int k = 0; k < count; ++k) {
+            values[k] = LoadSample<OldBytes, BigEndian>(from + (std::size_t)k * OldBytes);
+            largest = largest > values[k] ? largest : values[k];
+        }
+        bool rewrite = OldBytes != NewBytes;
+        if (largest > d.oldLevelMax
+            || (kind == Lowering::Shift ? (largest >> depthDiff) > newMax
+                                        : kind == Lowering::Crop && largest > newMax)) {
+            changed |= LowerPixels(first, first + (std::size_t)count, d, kind);
+            continue;
+        }
+        if (kind == Lowering::Shift) {
+            for (int k = 0; k < count; ++k) values[k] >>= depthDiff;
+            rewrite = rewrite || depthDiff != 0;
+        } else if (kind == Lowering::CropClip && largest > newMax) {
+            for (int k = 0; k < count; ++k) values[k] = values[k] < newMax ? values[k] : newMax;
+            changed = rewrite = true;
+        }
+        if (!rewrite) continue;  // the same samples in the same bytes
+        unsigned char* to = ImgData + first * NewBytes;
+        for (int k = 0; k < count; ++k)
+            StoreSample<NewBytes, BigEndian>(to + (std::size_t)k * NewBytes, values[k]);
+    }
+    return changed;
+}
+
+// Rewrites every pixel under the description of newDepth, first pixel
+// first, as if each were read with GetPixel under the old description and
+// written with SetPixel under the new one. Returns whether a value was
 // clipped.
 static bool LowerDepth(int newDepth, Lowering kind)
 {
-    int oldBpp = Imgbpp, oldLevelMax = ImgLevelMax, oldBYTEpp = ImgBYTEpp;
+    Depths d{Imgbpp, ImgLevelMax, ImgBYTEpp, newDepth, 0, 0};
     int depthDiff = Imgbpp - newDepth;
     CHECK(depthDiff < Imgbpp);
     ImgSetDepth(newDepth);
-    int newLevelMax = ImgLevelMax, newBYTEpp = ImgBYTEpp;
-    bool changed = false;
-    for (int y = 0; y < ImgImageHeight; ++y)
-        for (int x = 0; x < ImgImageWidth; ++x) {
-            UseDepth(oldBpp, oldLevelMax, oldBYTEpp);
-            int pixel = GetPixel(x, y);
-            switch (kind) {
-            case Lowering::Shift:
-                pixel >>= depthDiff;
-                CHECK(!(pixel & ~BppMask[newDepth]));
-                break;
-            case Lowering::Crop:
-                if (pixel & ~BppMask[newDepth])
-                    FatalError("ImgTransformCropDepth: pixel value too high", ExitPixelTooHigh);
-                break;
-            case Lowering::CropClip:
-                if (pixel & ~BppMask[newDepth]) {
-                    pixel = (int)BppMask[newDepth];
-                    changed = true;
-                }
-                break;
-            }
-            UseDepth(newDepth, newLevelMax, newBYTEpp);
-            SetPixel(x, y, pixel);
-        }
-    return changed;
+    d.newLevelMax = ImgLevelMax;
+    d.newBYTEpp = ImgBYTEpp;
+    const bool big = ImgBigEndian != 0;
+    if (d.oldBYTEpp == 1 && d.newBYTEpp == 1) return LowerRun<1, 1, true>(d, kind);
+    if (d.oldBYTEpp == 2 && d.newBYTEpp == 2)
+        return big ? LowerRun<2, 2, true>(d, kind) : LowerRun<2, 2, false>(d, kind);
+    if (d.oldBYTEpp == 2 && d.newBYTEpp == 1)
+        return big ? LowerRun<2, 1, true>(d, kind) : LowerRun<2, 1, false>(d, kind);
+    // Any other pair of sample widths: the accessors refuse it at the first pixel.
+    return LowerPixels(0, (std::size_t)ImgImageWidth * (std::size_t)ImgImageHeight, d, kind);
 }
 
 void ImgTransformReduceDepth(int newDepth)
