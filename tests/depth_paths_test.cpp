@@ -278,8 +278,11 @@ Outcome RunInChild(const Image& image, const std::function<void()>& transform)
     std::fflush(stdout);
     std::fflush(stderr);
     int out[2], err[2];
-    if (pipe(out) != 0 || pipe(err) != 0) return {};
-    pid_t pid = fork();
+    pid_t pid = -1;
+    if (pipe(out) != 0 || pipe(err) != 0 || (pid = fork()) < 0) {
+        ADD_FAILURE() << "cannot start a child process";
+        return {};
+    }
     if (pid == 0) {
         inChild = true;
         dup2(out[1], STDOUT_FILENO);
