@@ -2,8 +2,10 @@
 // table and the checked pixel accessors every transform goes through.
 #pragma once
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 #include "driver/console.h"
 
@@ -34,6 +36,48 @@ inline void ImgSetDepth(int depth)
     ImgLevelMax = (int)BppMask[depth];
     ImgBYTEpp = (depth - 1) / 8 + 1;
 }
+
+// Sets the three depth fields as they are; the transforms that change the
+// depth read each pixel under the old triple and write it under the new one.
+inline void ImgUseDepth(int bpp, int levelMax, int bytepp)
+{
+    Imgbpp = bpp;
+    ImgLevelMax = levelMax;
+    ImgBYTEpp = bytepp;
+}
+
+// Unchecked row access for the fast paths, which check the values themselves.
+// One sample of the store's layout; Bytes and BigEndian mirror ImgBYTEpp and
+// ImgBigEndian so the loops compile without a branch per sample. Two-byte
+// samples move as one 16-bit word, swapped when the store's order is not the
+// processor's: loops of these vectorise.
+template <int Bytes, bool BigEndian>
+inline int LoadSample(const unsigned char* p)
+{
+    if constexpr (Bytes == 1) {
+        return p[0];
+    } else {
+        uint16_t word;
+        std::memcpy(&word, p, 2);
+        if constexpr (BigEndian != (std::endian::native == std::endian::big))
+            word = (uint16_t)(word << 8 | word >> 8);
+        return word;
+    }
+}
+
+template <int Bytes, bool BigEndian>
+inline void StoreSample(unsigned char* p, int value)
+{
+    if constexpr (Bytes == 1) {
+        p[0] = (unsigned char)value;
+    } else {
+        auto word = (uint16_t)value;
+        if constexpr (BigEndian != (std::endian::native == std::endian::big))
+            word = (uint16_t)(word << 8 | word >> 8);
+        std::memcpy(p, &word, 2);
+    }
+}
+
 
 inline std::size_t PixelIndex(int x, int y)
 {
@@ -76,3 +120,15 @@ inline void SetPixel(int x, int y, int value)
 int BitsNeeded(int val);
 
 void PrintImgInfo(const char* title);
+
+// Whole-row access for the window filters (denoise, soften), which read every row many times. These
+// give exactly what GetPixel/SetPixel would, provided ImgSamplesInRange() holds.
+
+// True when ImgBYTEpp is 1 or 2 and no sample exceeds ImgLevelMax, so that GetPixel
+// would accept every pixel and direct row reads need no per-pixel check.
+bool ImgSamplesInRange();
+// Row y unpacked to one value per pixel; T is uint8_t for 1-byte samples, else uint16_t.
+template <typename T> void ImgReadRow(int y, T* row);
+// Packs row y back. A value above ImgLevelMax goes through SetPixel, whose check stops
+// the run exactly as a pixel-by-pixel store would.
+template <typename T> void ImgWriteRow(int y, const T* row);

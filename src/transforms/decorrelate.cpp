@@ -2,7 +2,6 @@
 
 #include "transforms/decorrelate.h"
 
-#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -48,37 +47,6 @@ static int Prediction(int x, int y, Predictor predictor)
     int a = GetPixel(x - 1, y), b = GetPixel(x, y - 1);
     if (predictor == Predictor::Average) return Interior<Predictor::Average>(a, b, 0);
     return Interior<Predictor::MED>(a, b, GetPixel(x - 1, y - 1));
-}
-
-// One sample of the store's layout; Bytes and BigEndian mirror ImgBYTEpp and
-// ImgBigEndian so the loops compile without a branch per sample. Two-byte
-// samples move as one 16-bit word, swapped when the store's order is not the
-// processor's: loops of these vectorise.
-template <int Bytes, bool BigEndian>
-static inline int LoadSample(const unsigned char* p)
-{
-    if constexpr (Bytes == 1) {
-        return p[0];
-    } else {
-        uint16_t word;
-        std::memcpy(&word, p, 2);
-        if constexpr (BigEndian != (std::endian::native == std::endian::big))
-            word = (uint16_t)(word << 8 | word >> 8);
-        return word;
-    }
-}
-
-template <int Bytes, bool BigEndian>
-static inline void StoreSample(unsigned char* p, int value)
-{
-    if constexpr (Bytes == 1) {
-        p[0] = (unsigned char)value;
-    } else {
-        auto word = (uint16_t)value;
-        if constexpr (BigEndian != (std::endian::native == std::endian::big))
-            word = (uint16_t)(word << 8 | word >> 8);
-        std::memcpy(p, &word, 2);
-    }
 }
 
 // ---- Forward ----

@@ -25,62 +25,6 @@ int CompareIntensities(const void* first, const void* second)
     return (int)*(const uint16_t*)first - (int)*(const uint16_t*)second;
 }
 
-bool ImgSamplesInRange()
-{
-    if (ImgBYTEpp != 1 && ImgBYTEpp != 2) return false;  // GetPixel's own check stops those
-    if (ImgLevelMax >= (ImgBYTEpp == 1 ? 0xFF : 0xFFFF)) return true;  // no stored value is too large
-    if (ImgLevelMax < 0) return false;
-    std::size_t count = PixelIndex(0, ImgImageHeight);
-    unsigned largest = 0;
-    if (ImgBYTEpp == 1) {
-        for (std::size_t i = 0; i < count; ++i) largest = std::max<unsigned>(largest, ImgData[i]);
-    } else {
-        // Both bytes of a sample are compared in their stored order, high byte first.
-        const unsigned char* p = ImgData;
-        std::size_t high = ImgBigEndian ? 0 : 1, low = 1 - high;
-        for (std::size_t i = 0; i < count; ++i)
-            largest = std::max<unsigned>(largest, p[2 * i + high] << 8 | p[2 * i + low]);
-    }
-    return largest <= (unsigned)ImgLevelMax;
-}
-
-template <typename T> void ImgReadRow(int y, T* row)
-{
-    const unsigned char* p = ImgData + PixelIndex(0, y) * sizeof(T);
-    int width = ImgImageWidth;
-    if constexpr (sizeof(T) == 1) {
-        std::memcpy(row, p, (std::size_t)width);
-    } else if (ImgBigEndian) {  // two loops with fixed byte offsets vectorise; one with a variable offset does not
-        for (int x = 0; x < width; ++x) row[x] = (T)(p[2 * x] << 8 | p[2 * x + 1]);
-    } else {
-        for (int x = 0; x < width; ++x) row[x] = (T)(p[2 * x + 1] << 8 | p[2 * x]);
-    }
-}
-
-template <typename T> void ImgWriteRow(int y, const T* row)
-{
-    int width = ImgImageWidth;
-    T largest = 0;
-    for (int x = 0; x < width; ++x) largest = std::max(largest, row[x]);
-    if (largest > ImgLevelMax) {  // SetPixel stores up to the first such value, then stops the run
-        for (int x = 0; x < width; ++x) SetPixel(x, y, row[x]);
-        return;
-    }
-    unsigned char* p = ImgData + PixelIndex(0, y) * sizeof(T);
-    if constexpr (sizeof(T) == 1) {
-        std::memcpy(p, row, (std::size_t)width);
-    } else if (ImgBigEndian) {
-        for (int x = 0; x < width; ++x) { p[2 * x] = (unsigned char)(row[x] >> 8); p[2 * x + 1] = (unsigned char)row[x]; }
-    } else {
-        for (int x = 0; x < width; ++x) { p[2 * x + 1] = (unsigned char)(row[x] >> 8); p[2 * x] = (unsigned char)row[x]; }
-    }
-}
-
-template void ImgReadRow<uint8_t>(int, uint8_t*);
-template void ImgReadRow<uint16_t>(int, uint16_t*);
-template void ImgWriteRow<uint8_t>(int, const uint8_t*);
-template void ImgWriteRow<uint16_t>(int, const uint16_t*);
-
 // ---- General path: any window, counted rather than sorted -------------------------
 
 static int NthSmallest(uint16_t* window, int n, int rank)

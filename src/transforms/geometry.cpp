@@ -17,29 +17,12 @@
 // Writing forward is safe in place: output pixel (x, y) lands at index
 // y*newWidth + x, never after a source sample that is still to be read.
 
-// One sample of the store's layout; Bytes and BigEndian mirror ImgBYTEpp and
-// ImgBigEndian so the inner loops compile without a branch per sample.
+// A computed value is checked as SetPixel would check it, then stored.
 template <int Bytes, bool BigEndian>
-static inline int LoadSample(const unsigned char* p)
-{
-    if constexpr (Bytes == 1) return p[0];
-    else if constexpr (BigEndian) return p[0] << 8 | p[1];
-    else return p[1] << 8 | p[0];
-}
-
-template <int Bytes, bool BigEndian>
-static inline void StoreSample(unsigned char* p, int value)
+static inline void StoreChecked(unsigned char* p, int value)
 {
     CHECK(value <= ImgLevelMax && value >= 0);
-    if constexpr (Bytes == 1) {
-        p[0] = (unsigned char)value;
-    } else if constexpr (BigEndian) {
-        p[0] = (unsigned char)(value >> 8);
-        p[1] = (unsigned char)value;
-    } else {
-        p[0] = (unsigned char)value;
-        p[1] = (unsigned char)(value >> 8);
-    }
+    StoreSample<Bytes, BigEndian>(p, value);
 }
 
 // Source columns summed at a time. The column sums live on the stack, so the
@@ -78,7 +61,7 @@ static void DownsizeRows(int times, int newWidth, int newHeight)
                 for (int dx = 0; dx < factor; ++dx) sum += columns[x * factor + dx];
                 int newVal = (sum + area / 2) / area;  // nearest, halves go up
                 CHECK((unsigned)newVal <= BppMask[Imgbpp]);
-                StoreSample<Bytes, BigEndian>(out + (std::size_t)(x0 + x) * Bytes, newVal);
+                StoreChecked<Bytes, BigEndian>(out + (std::size_t)(x0 + x) * Bytes, newVal);
             }
         }
     }

@@ -2,7 +2,6 @@
 
 #include "transforms/increasedepth.h"
 
-#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -10,15 +9,6 @@
 
 #include "driver/console.h"
 #include "image/image.h"
-
-// The accessors read the description globals, so a pixel is read under the
-// old triple and written under the new one.
-static void UseDepth(int bpp, int levelMax, int bytepp)
-{
-    Imgbpp = bpp;
-    ImgLevelMax = levelMax;
-    ImgBYTEpp = bytepp;
-}
 
 // Grows the buffer to two bytes per pixel; its first width*height bytes keep
 // the one-byte samples. The buffer already holds width*height bytes, so only
@@ -49,42 +39,11 @@ static void RaisePixels(std::size_t first, std::size_t last, const Depths& d)
     const int newDepth = d.newDepth;
     for (std::size_t i = last; i-- > first;) {
         int x = (int)(i % (std::size_t)ImgImageWidth), y = (int)(i / (std::size_t)ImgImageWidth);
-        UseDepth(d.oldDepth, d.oldLevelMax, d.oldBYTEpp);
+        ImgUseDepth(d.oldDepth, d.oldLevelMax, d.oldBYTEpp);
         int pixel = GetPixel(x, y) << d.shift;  // at most 65535 << 15, below 2^31
         CHECK(!(pixel & ~BppMask[newDepth]));
-        UseDepth(newDepth, d.newLevelMax, d.newBYTEpp);
+        ImgUseDepth(newDepth, d.newLevelMax, d.newBYTEpp);
         SetPixel(x, y, pixel);
-    }
-}
-
-// One sample of the store's layout; Bytes and BigEndian mirror ImgBYTEpp and
-// ImgBigEndian so the loops compile without a branch per sample. Two-byte
-// samples move as one 16-bit word, swapped when the store's order is not the
-// processor's: loops of these vectorise.
-template <int Bytes, bool BigEndian>
-static inline int LoadSample(const unsigned char* p)
-{
-    if constexpr (Bytes == 1) {
-        return p[0];
-    } else {
-        uint16_t word;
-        std::memcpy(&word, p, 2);
-        if constexpr (BigEndian != (std::endian::native == std::endian::big))
-            word = (uint16_t)(word << 8 | word >> 8);
-        return word;
-    }
-}
-
-template <int Bytes, bool BigEndian>
-static inline void StoreSample(unsigned char* p, int value)
-{
-    if constexpr (Bytes == 1) {
-        p[0] = (unsigned char)value;
-    } else {
-        auto word = (uint16_t)value;
-        if constexpr (BigEndian != (std::endian::native == std::endian::big))
-            word = (uint16_t)(word << 8 | word >> 8);
-        std::memcpy(p, &word, 2);
     }
 }
 

@@ -2,7 +2,6 @@
 
 #include "transforms/reducedepth.h"
 
-#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -12,15 +11,6 @@
 #include "image/image.h"
 #include "image/pgm.h"
 #include "transforms/increasedepth.h"
-
-// The accessors read the description globals, so a pixel is read under the
-// old triple and written under the new one.
-static void UseDepth(int bpp, int levelMax, int bytepp)
-{
-    Imgbpp = bpp;
-    ImgLevelMax = levelMax;
-    ImgBYTEpp = bytepp;
-}
 
 // How the common frame turns an old intensity into the new one.
 enum class Lowering {
@@ -47,7 +37,7 @@ static bool LowerPixels(std::size_t first, std::size_t last, const Depths& d, Lo
     bool changed = false;
     for (std::size_t i = first; i < last; ++i) {
         int x = (int)(i % (std::size_t)ImgImageWidth), y = (int)(i / (std::size_t)ImgImageWidth);
-        UseDepth(d.oldBpp, d.oldLevelMax, d.oldBYTEpp);
+        ImgUseDepth(d.oldBpp, d.oldLevelMax, d.oldBYTEpp);
         int pixel = GetPixel(x, y);
         switch (kind) {
         case Lowering::Shift:
@@ -65,41 +55,10 @@ static bool LowerPixels(std::size_t first, std::size_t last, const Depths& d, Lo
             }
             break;
         }
-        UseDepth(newDepth, d.newLevelMax, d.newBYTEpp);
+        ImgUseDepth(newDepth, d.newLevelMax, d.newBYTEpp);
         SetPixel(x, y, pixel);
     }
     return changed;
-}
-
-// One sample of the store's layout; Bytes and BigEndian mirror ImgBYTEpp and
-// ImgBigEndian so the loops compile without a branch per sample. Two-byte
-// samples move as one 16-bit word, swapped when the store's order is not the
-// processor's: loops of these vectorise.
-template <int Bytes, bool BigEndian>
-static inline int LoadSample(const unsigned char* p)
-{
-    if constexpr (Bytes == 1) {
-        return p[0];
-    } else {
-        uint16_t word;
-        std::memcpy(&word, p, 2);
-        if constexpr (BigEndian != (std::endian::native == std::endian::big))
-            word = (uint16_t)(word << 8 | word >> 8);
-        return word;
-    }
-}
-
-template <int Bytes, bool BigEndian>
-static inline void StoreSample(unsigned char* p, int value)
-{
-    if constexpr (Bytes == 1) {
-        p[0] = (unsigned char)value;
-    } else {
-        auto word = (uint16_t)value;
-        if constexpr (BigEndian != (std::endian::native == std::endian::big))
-            word = (uint16_t)(word << 8 | word >> 8);
-        std::memcpy(p, &word, 2);
-    }
 }
 
 // Pixels taken at a time: a stretch is read whole before any of it is

@@ -17,7 +17,6 @@
 
 #include "driver/console.h"
 #include "image/image.h"
-#include "transforms/denoise.h"  // whole-row pixel access
 
 __extension__ typedef __int128 Int128;
 
