@@ -19,6 +19,7 @@
 
 #include "driver/console.h"
 #include "image/image.h"
+#include "support/loop_hints.h"
 
 int CompareIntensities(const void* first, const void* second)
 {
@@ -173,7 +174,7 @@ template <typename T, int Mode>
 static void Denoise3x3Row(const T* up, const T* mid, const T* down, T* lo, T* me, T* hi, T* out,
                           int width)
 {
-#pragma GCC ivdep
+    GRAYFIX_IVDEP
     for (int x = 0; x < width; ++x) {
         T a = std::min(up[x], mid[x]), b = std::max(up[x], mid[x]);
         T c = std::max(a, down[x]);
@@ -181,7 +182,7 @@ static void Denoise3x3Row(const T* up, const T* mid, const T* down, T* lo, T* me
         me[x] = std::min(b, c);
         hi[x] = std::max(b, c);
     }
-#pragma GCC ivdep
+    GRAYFIX_IVDEP
     for (int x = 1; x < width - 1; ++x) {
         T med = Median3(std::max(std::max(lo[x - 1], lo[x]), lo[x + 1]),
                         Median3(me[x - 1], me[x], me[x + 1]),
@@ -204,7 +205,7 @@ template <typename T, int Mode>
 static void Denoise5x5Row(const T* const* rows, T* out, int width)
 {
     const T* r[5] = {rows[0], rows[1], rows[2], rows[3], rows[4]};
-#pragma GCC ivdep
+    GRAYFIX_IVDEP
     for (int x = 2; x < width - 2; ++x) {
         T v[25];
         Unrolled([&](auto i) { v[i] = r[i / 5][x - 2 + i % 5]; }, std::make_index_sequence<25>());
