@@ -118,6 +118,12 @@ static std::string Slurp(const std::string& path)
 
 RunResult RunGrayfix(const TempDir& dir, const std::vector<std::string>& args)
 {
+    return RunGrayfixWith(dir, args, {});
+}
+
+RunResult RunGrayfixWith(const TempDir& dir, const std::vector<std::string>& args,
+                         const RunOptions& options)
+{
     // The captures live beside the scratch directory, not in it, so that a test
     // sees only the files the tool wrote.
     std::string outPath = dir.Root() + ".stdout";
@@ -134,8 +140,14 @@ RunResult RunGrayfix(const TempDir& dir, const std::vector<std::string>& args)
         int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         if (out < 0 || err < 0 || chdir(dir.Root().c_str()) != 0) _exit(127);
+        if (!options.stdinPath.empty()) {
+            int in = open(options.stdinPath.c_str(), O_RDONLY);
+            if (in < 0) _exit(127);
+            dup2(in, 0);
+        }
         dup2(out, 1);
         dup2(err, 2);
+        if (options.inChild) options.inChild();
         execv(argv[0], argv.data());
         _exit(127);
     }

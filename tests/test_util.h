@@ -2,6 +2,7 @@
 // image file builders, a scratch directory and end-to-end runs of the binary.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -48,6 +49,13 @@ struct RunResult {
 };
 // Runs the built grayfix with the arguments, in dir as its working directory.
 RunResult RunGrayfix(const TempDir& dir, const std::vector<std::string>& args);
+
+struct RunOptions {
+    std::string stdinPath;           // standard input from this file or FIFO (default: inherited)
+    std::function<void()> inChild;   // runs in the child just before exec (limits, user)
+};
+RunResult RunGrayfixWith(const TempDir& dir, const std::vector<std::string>& args,
+                         const RunOptions& options);
 
 // The description block exactly as the tool prints it.
 std::string InfoBlock(const char* title, const std::string& fileName, int width, int height,
