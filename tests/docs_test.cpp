@@ -190,7 +190,7 @@ private:
     std::string saved_;
 };
 
-TEST(InstallTest, PutsBinaryAndManPageUnderThePrefixAndUninstallRemovesThem)
+TEST(InstallTest, PutsBinaryManPageAndCompletionUnderThePrefixAndUninstallRemovesThem)
 {
     if (!HaveTool("cmake") || !HaveTool("make")) GTEST_SKIP() << "cmake or make missing";
     TempDir dir;
@@ -202,9 +202,11 @@ TEST(InstallTest, PutsBinaryAndManPageUnderThePrefixAndUninstallRemovesThem)
         RunShell(dir, "cmake --install " + Quote(BuildDir()) + " --prefix " + Quote(prefix));
     ASSERT_EQ(install.status, 0) << install.out << install.err;
     std::string bin = prefix + "/bin/grayfix", man = prefix + "/share/man/man1/grayfix.1";
+    std::string completion = prefix + "/share/bash-completion/completions/grayfix";
     ASSERT_TRUE(fs::exists(bin));
     EXPECT_EQ(access(bin.c_str(), X_OK), 0);
     EXPECT_EQ(Slurp(man), Slurp(SourceDir() + "/grayfix.1"));
+    EXPECT_EQ(Slurp(completion), Slurp(SourceDir() + "/tools/grayfix.bash-completion"));
 
     // The installed binary runs: without arguments it prints the usage text.
     ShellResult usage = RunShell(dir, Quote(bin));
@@ -215,13 +217,14 @@ TEST(InstallTest, PutsBinaryAndManPageUnderThePrefixAndUninstallRemovesThem)
     std::vector<std::string> files;
     for (std::string line; std::getline(listed, line);) files.push_back(line);
     std::sort(files.begin(), files.end());
-    EXPECT_EQ(files, (std::vector<std::string>{bin, man}));
+    EXPECT_EQ(files, (std::vector<std::string>{bin, completion, man}));
 
     ShellResult uninstall = RunShell(
         dir, "make -s -C " + Quote(SourceDir()) + " uninstall BUILD=" + Quote(BuildDir()));
     EXPECT_EQ(uninstall.status, 0) << uninstall.err;
     EXPECT_FALSE(fs::exists(bin));
     EXPECT_FALSE(fs::exists(man));
+    EXPECT_FALSE(fs::exists(completion));
 }
 
 class BatchHelperTest : public ::testing::Test {
