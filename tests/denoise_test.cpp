@@ -17,47 +17,6 @@
 
 namespace {
 
-// The plain algorithm: gather the window, qsort it, apply the rule as written (mode 3
-// walks). A 1x1 image has no second sample: modes 2 and 3 leave it unchanged.
-std::vector<int> ReferenceDenoise(long long radius, int mode)
-{
-    int width = ImgImageWidth, height = ImgImageHeight;
-    std::vector<int> result;
-    std::vector<uint16_t> s;
-    for (int y = 0; y < height; ++y)
-        for (int x = 0; x < width; ++x) {
-            s.clear();
-            for (long long yy = y - radius; yy <= y + radius; ++yy)
-                for (long long xx = x - radius; xx <= x + radius; ++xx)
-                    if (xx >= 0 && yy >= 0 && xx < width && yy < height)
-                        s.push_back((uint16_t)GetPixel((int)xx, (int)yy));
-            std::qsort(s.data(), s.size(), sizeof(uint16_t), CompareIntensities);
-            int n = (int)s.size(), c = GetPixel(x, y), value = c;
-            if (mode == 0) {
-                value = s[n / 2];
-            } else if (n == 1) {
-                value = c;
-            } else if (mode == 1) {
-                if ((c == s[0] && s[1] != c) || (c == s[n - 1] && s[n - 2] != c)) value = s[n / 2];
-            } else if (mode == 2) {
-                if (c == s[0])
-                    value = s[1];
-                else if (c == s[n - 1])
-                    value = s[n - 2];
-            } else if (c == s[0]) {
-                int m = (n - 1) / 2, i = 1;
-                while (i < m && s[i] == s[0]) ++i;
-                value = s[i];
-            } else if (c == s[n - 1]) {
-                int upper = n / 2, i = n - 2;
-                while (i > upper && s[i] == s[n - 1]) --i;
-                value = s[i];
-            }
-            result.push_back(value);
-        }
-    return result;
-}
-
 std::string Denoised(int radius, int mode)
 {
     testing::internal::CaptureStdout();

@@ -16,48 +16,6 @@
 
 namespace {
 
-__extension__ typedef __int128 Int128;
-
-// The plain algorithm: every window position visited, 128-bit sums so that no weight
-// overflows. Returns false (and no pixels) if some window's weightsum is not positive.
-bool ReferenceSoften(long long radius, int centerweight, int neighborweight, bool squared,
-                     std::vector<int>& result)
-{
-    int width = ImgImageWidth, height = ImgImageHeight;
-    long long largest = BppMask[Imgbpp];
-    result.clear();
-    for (int y = 0; y < height; ++y)
-        for (int x = 0; x < width; ++x) {
-            Int128 sum = 0, weightsum = 0;
-            // Positions outside the image are skipped; the loops start at most one
-            // position before it so that a huge radius stays quick.
-            for (long long yy = std::max(y - radius, -1LL); yy <= std::min(y + radius, (long long)height); ++yy)
-                for (long long xx = std::max(x - radius, -1LL); xx <= std::min(x + radius, (long long)width); ++xx) {
-                    if (xx < 0 || yy < 0 || xx >= width || yy >= height) continue;
-                    Int128 w = xx == x && yy == y ? centerweight : neighborweight;
-                    Int128 v = GetPixel((int)xx, (int)yy);
-                    sum += w * (squared ? v * v : v);
-                    weightsum += w;
-                }
-            if (weightsum <= 0) return false;
-            Int128 q = (sum + weightsum / 2) / weightsum;
-            long long value;
-            if (!squared) {
-                value = q < 0 ? 0 : q > largest ? largest : (long long)q;
-            } else {
-                long long root = 0;
-                if (q > 0) {
-                    root = (long long)std::sqrt((double)q);
-                    while ((Int128)root * root > q) --root;
-                    while ((Int128)(root + 1) * (root + 1) <= q) ++root;
-                }
-                value = root > largest ? largest : root;
-            }
-            result.push_back((int)value);
-        }
-    return true;
-}
-
 std::string Softened(bool squared, int radius, int centerweight, int neighborweight)
 {
     testing::internal::CaptureStdout();

@@ -1,6 +1,7 @@
 // speed_paths_test.cpp - the fast paths of the core (CRC-32 folding and
-// slicing, the blocked statistics pass, the large-buffer reader) against
-// straightforward reference versions kept here, on every dispatch path.
+// slicing, the blocked statistics pass, the large-buffer reader, the window
+// filters' vector kernels) against straightforward reference versions, on
+// every dispatch path.
 
 #include <gtest/gtest.h>
 
@@ -15,7 +16,10 @@
 #include "image/rawio.h"
 #include "image/stats.h"
 #include "support/crc32.h"
+#include "support/simd.h"
 #include "test_util.h"
+#include "transforms/denoise.h"
+#include "transforms/soften.h"
 
 // ---- References ----
 
@@ -226,6 +230,97 @@ INSTANTIATE_TEST_SUITE_P(Paths, CrcPathTest,
                          ::testing::Values(Crc32Portable, Crc32Clmul, Crc32Vclmul), PathName);
 INSTANTIATE_TEST_SUITE_P(Paths, StatsPathTest,
                          ::testing::Values(Crc32Portable, Crc32Clmul, Crc32Vclmul), PathName);
+
+// ---- The window filters on every vector path ----
+
+class WindowPathTest : public ::testing::TestWithParam<SimdPath> {
+protected:
+    void SetUp() override
+    {
+        if (!SetSimdPath(GetParam())) GTEST_SKIP() << "this processor lacks the path";
+    }
+    void TearDown() override
+    {
+        FreeTestImage();
+        SetSimdPath(BestSimdPath());
+    }
+    // Random pixels of every depth in both byte orders, on widths around the vector
+    // lengths (16 to 64 samples a register, then the tails) and heights with no full
+    // window, one, or several; every other image has only three distinct values, so
+    // ties decide the rules.
+    template <typename F> void ForEachImage(int seed, F&& check)
+    {
+        std::mt19937 random((unsigned)seed);
+        const int sizes[][2] = {{1, 1}, {2, 5}, {3, 3}, {6, 4}, {17, 2}, {33, 5}, {70, 6}, {131, 7}};
+        int count = 0;
+        for (int bpp = 1; bpp <= 16; ++bpp)
+            for (int bigEndian = 0; bigEndian <= 1; ++bigEndian)
+                for (const auto& size : sizes) {
+                    int width = size[0], height = size[1];
+                    std::vector<int> palette;
+                    for (int i = 0; i < (++count % 2 ? 3 : 1 << bpp); ++i)
+                        palette.push_back((int)(random() & BppMask[bpp]));
+                    std::vector<int> pixels;
+                    for (int i = 0; i < width * height; ++i)
+                        pixels.push_back(palette[random() % palette.size()]);
+                    MakeTestImage(width, height, bpp, pixels, bigEndian);
+                    check(random, "depth " + std::to_string(bpp) + " bigEndian "
+                                      + std::to_string(bigEndian) + " " + std::to_string(width)
+                                      + "x" + std::to_string(height));
+                }
+    }
+};
+
+// The 3x3 and 5x5 networks (and the general path at their borders) in every mode.
+TEST_P(WindowPathTest, DenoiseMatchesThePlainSort)
+{
+    ForEachImage(41, [&](std::mt19937&, const std::string& image) {
+        std::vector<int> original = ImagePixels();
+        for (int radius = 1; radius <= 2; ++radius)
+            for (int mode = 0; mode < 4; ++mode) {
+                std::vector<int> expected = ReferenceDenoise(radius, mode);
+                testing::internal::CaptureStdout();
+                ImgTransformDenoise(radius, mode);
+                testing::internal::GetCapturedStdout();
+                ASSERT_EQ(ImagePixels(), expected) << image << " radius " << radius << " mode " << mode;
+                MakeTestImage(ImgImageWidth, ImgImageHeight, Imgbpp, original, ImgBigEndian);
+            }
+    });
+}
+
+// Radii with fused and running box sums; weights from small to large enough for 64-bit
+// sums, sharpening ones included (windows whose weightsum is not positive are skipped).
+TEST_P(WindowPathTest, SoftenMatchesThePlainLoops)
+{
+    ForEachImage(42, [&](std::mt19937& random, const std::string& image) {
+        std::vector<int> original = ImagePixels();
+        for (int radius = 1; radius <= 3; ++radius)
+            for (bool squared : {false, true}) {
+                int scale = std::vector<int>{4, 200, 1 << 20}[random() % 3];
+                int centerweight = (int)(random() % (unsigned)scale) + 1;
+                int neighborweight = (int)(random() % (unsigned)scale) - (random() % 3 ? 0 : scale / 9);
+                std::vector<int> expected;
+                if (!ReferenceSoften(radius, centerweight, neighborweight, squared, expected)) continue;
+                testing::internal::CaptureStdout();
+                if (squared)
+                    ImgTransformSoftenSquared(radius, centerweight, neighborweight);
+                else
+                    ImgTransformSoften(radius, centerweight, neighborweight);
+                testing::internal::GetCapturedStdout();
+                ASSERT_EQ(ImagePixels(), expected) << image << " radius " << radius << " weights "
+                                                   << centerweight << " " << neighborweight
+                                                   << (squared ? " squared" : "");
+                MakeTestImage(ImgImageWidth, ImgImageHeight, Imgbpp, original, ImgBigEndian);
+            }
+    });
+}
+
+static std::string SimdPathName(const ::testing::TestParamInfo<SimdPath>& info)
+{
+    return info.param == SimdAvx512 ? "Avx512" : info.param == SimdAvx2 ? "Avx2" : "Baseline";
+}
+INSTANTIATE_TEST_SUITE_P(Paths, WindowPathTest,
+                         ::testing::Values(SimdBaseline, SimdAvx2, SimdAvx512), SimdPathName);
 
 // ---- A pixel above ImgLevelMax stops the run as a pixel-by-pixel pass would ----
 

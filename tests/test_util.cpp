@@ -20,6 +20,7 @@
 
 #include "image/image.h"
 #include "support/crc32.h"
+#include "transforms/denoise.h"
 
 void MakeTestImage(int width, int height, int bpp, const std::vector<int>& pixels, int bigEndian,
                    int levelMax)
@@ -274,3 +275,89 @@ RunResult ExpectStoppedRun(int width, int height, int bpp, const std::vector<int
     EXPECT_EQ(run.signal, 0);
     return run;
 }
+
+// ---- Plain window filters ----
+
+// The plain algorithm: gather the window, qsort it, apply the rule as written (mode 3
+// walks). A 1x1 image has no second sample: modes 2 and 3 leave it unchanged.
+std::vector<int> ReferenceDenoise(long long radius, int mode)
+{
+    int width = ImgImageWidth, height = ImgImageHeight;
+    std::vector<int> result;
+    std::vector<uint16_t> s;
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) {
+            s.clear();
+            for (long long yy = y - radius; yy <= y + radius; ++yy)
+                for (long long xx = x - radius; xx <= x + radius; ++xx)
+                    if (xx >= 0 && yy >= 0 && xx < width && yy < height)
+                        s.push_back((uint16_t)GetPixel((int)xx, (int)yy));
+            std::qsort(s.data(), s.size(), sizeof(uint16_t), CompareIntensities);
+            int n = (int)s.size(), c = GetPixel(x, y), value = c;
+            if (mode == 0) {
+                value = s[n / 2];
+            } else if (n == 1) {
+                value = c;
+            } else if (mode == 1) {
+                if ((c == s[0] && s[1] != c) || (c == s[n - 1] && s[n - 2] != c)) value = s[n / 2];
+            } else if (mode == 2) {
+                if (c == s[0])
+                    value = s[1];
+                else if (c == s[n - 1])
+                    value = s[n - 2];
+            } else if (c == s[0]) {
+                int m = (n - 1) / 2, i = 1;
+                while (i < m && s[i] == s[0]) ++i;
+                value = s[i];
+            } else if (c == s[n - 1]) {
+                int upper = n / 2, i = n - 2;
+                while (i > upper && s[i] == s[n - 1]) --i;
+                value = s[i];
+            }
+            result.push_back(value);
+        }
+    return result;
+}
+
+__extension__ typedef __int128 Int128;
+
+// The plain algorithm: every window position visited, 128-bit sums so that no weight
+// overflows. Returns false (and no pixels) if some window's weightsum is not positive.
+bool ReferenceSoften(long long radius, int centerweight, int neighborweight, bool squared,
+                     std::vector<int>& result)
+{
+    int width = ImgImageWidth, height = ImgImageHeight;
+    long long largest = BppMask[Imgbpp];
+    result.clear();
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) {
+            Int128 sum = 0, weightsum = 0;
+            // Positions outside the image are skipped; the loops start at most one
+            // position before it so that a huge radius stays quick.
+            for (long long yy = std::max(y - radius, -1LL); yy <= std::min(y + radius, (long long)height); ++yy)
+                for (long long xx = std::max(x - radius, -1LL); xx <= std::min(x + radius, (long long)width); ++xx) {
+                    if (xx < 0 || yy < 0 || xx >= width || yy >= height) continue;
+                    Int128 w = xx == x && yy == y ? centerweight : neighborweight;
+                    Int128 v = GetPixel((int)xx, (int)yy);
+                    sum += w * (squared ? v * v : v);
+                    weightsum += w;
+                }
+            if (weightsum <= 0) return false;
+            Int128 q = (sum + weightsum / 2) / weightsum;
+            long long value;
+            if (!squared) {
+                value = q < 0 ? 0 : q > largest ? largest : (long long)q;
+            } else {
+                long long root = 0;
+                if (q > 0) {
+                    root = (long long)std::sqrt((double)q);
+                    while ((Int128)root * root > q) --root;
+                    while ((Int128)(root + 1) * (root + 1) <= q) ++root;
+                }
+                value = root > largest ? largest : root;
+            }
+            result.push_back((int)value);
+        }
+    return true;
+}
+

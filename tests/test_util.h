@@ -87,3 +87,11 @@ void ExpectPgmRun(int width, int height, int bpp, const std::vector<int>& in,
 // returns the run for the caller to check stderr and the status.
 RunResult ExpectStoppedRun(int width, int height, int bpp, const std::vector<int>& in,
                            const std::string& transform);
+
+// The window filters exactly as first defined, on the image in the store. Denoise:
+// gather each window through GetPixel, qsort it, apply the mode's rule (modes 2 and 3
+// leave a 1x1 image unchanged). Soften: every window position visited with 128-bit sums;
+// false (and no pixels) if some window's weightsum is not positive.
+std::vector<int> ReferenceDenoise(long long radius, int mode);
+bool ReferenceSoften(long long radius, int centerweight, int neighborweight, bool squared,
+                     std::vector<int>& result);

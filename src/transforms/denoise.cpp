@@ -4,7 +4,8 @@
 // Nothing needs the whole sorted window. Every rule asks only for the median, the
 // least and greatest of the other samples, and the nearest values above and below the
 // centre, so the general path counts and selects instead of sorting, and full 3x3 and
-// 5x5 windows use branch-free min/max code that the compiler vectorises across a row.
+// 5x5 windows use branch-free min/max code that the compiler vectorises across a row
+// (denoise_kernels.h, built once per vector path).
 // The results go to a ring of rows that is written back once no later window reads
 // the old row, so every window still sees the image as it was.
 
@@ -19,7 +20,8 @@
 
 #include "driver/console.h"
 #include "image/image.h"
-#include "support/loop_hints.h"
+#include "support/simd.h"
+#include "transforms/denoise_kernels.h"  // the baseline build of the full-window kernels
 
 int CompareIntensities(const void* first, const void* second)
 {
@@ -87,148 +89,6 @@ static int ChooseFromWindow(uint16_t* window, int n, int c, int mode)
     }
 }
 
-// ---- Fast path: full 3x3 and 5x5 windows, many pixels at once -----------------------
-
-// After one exchange, a holds the smaller value.
-template <typename T> [[gnu::always_inline]] inline void Order(T& a, T& b)
-{
-    T low = std::min(a, b);
-    b = std::max(a, b);
-    a = low;
-}
-
-// f(0), f(1), ... f(N-1) as straight-line code, each index a compile-time constant: the
-// vectoriser needs the window's samples in registers, not in an indexed array.
-template <typename F, std::size_t... I>
-[[gnu::always_inline]] inline void Unrolled(F&& f, std::index_sequence<I...>)
-{
-    (f(std::integral_constant<int, (int)I>()), ...);
-}
-
-template <typename T> inline T Median3(T a, T b, T c)
-{
-    return std::max(std::min(a, b), std::min(std::max(a, b), c));
-}
-
-struct Exchange {
-    int low, high;
-};
-template <int N> struct Network {
-    std::array<Exchange, 4 * N * N> step{};
-    int size = 0;
-};
-
-// Batcher's odd-even merge sort for N wires, keeping only the exchanges that can still
-// change wire N/2: a network that puts the median there (113 exchanges for 25 wires).
-template <int N> constexpr Network<N> MedianNetwork()
-{
-    Network<N> sort;
-    int wires = 1;
-    while (wires < N) wires *= 2;
-    for (int p = 1; p < wires; p *= 2)
-        for (int k = p; k >= 1; k /= 2)
-            for (int j = k % p; j + k < N; j += 2 * k)
-                for (int i = 0; i < k && i + j + k < N; ++i)
-                    if ((i + j) / (2 * p) == (i + j + k) / (2 * p))
-                        sort.step[sort.size++] = {i + j, i + j + k};
-    Network<N> median;
-    bool live[N] = {};
-    live[N / 2] = true;
-    for (int s = sort.size - 1; s >= 0; --s) {
-        Exchange e = sort.step[s];
-        if (!live[e.low] && !live[e.high]) continue;
-        live[e.low] = live[e.high] = true;
-        median.step[median.size++] = e;
-    }
-    std::reverse(median.step.begin(), median.step.begin() + median.size);
-    return median;
-}
-static constexpr auto Median25 = MedianNetwork<25>();
-
-
-// The rules for a full window of n = 9 or 25 samples: med is the median s[n/2] (also
-// the lower median, n being odd); mn and mx are the least and greatest of the other
-// samples. For mode 3 nx and pv are the least sample above c and the greatest below.
-// A centre at the minimum has s[1..] = the other samples, hence mode 2 clamps and mode 3
-// stops at the value above c unless c fills up to the median.
-template <typename T, int Mode> inline T ChooseFull(T c, T med, T mn, T mx, T nx, T pv)
-{
-    if constexpr (Mode == 0) return med;
-    if constexpr (Mode == 1) return c < mn || c > mx ? med : c;
-    if constexpr (Mode == 2) return std::min(std::max(c, mn), mx);
-    if constexpr (Mode == 3) return c <= mn ? std::min(med, nx) : c >= mx ? std::max(med, pv) : c;
-}
-
-// Folds sample v into nx and pv. Only used when every other sample is >= c (or every
-// one <= c), so "not equal to c" is "above c" (or "below c").
-template <typename T> inline void Nearest(T v, T c, T& nx, T& pv)
-{
-    nx = std::min<T>(nx, v == c ? std::numeric_limits<T>::max() : v);
-    pv = std::max<T>(pv, v == c ? 0 : v);
-}
-
-// Row of 3x3 windows, x = 1 .. width-2. Each column is sorted once (lo, me, hi) and
-// shared by three windows; the median of nine is then the median of the greatest
-// column minimum, the median column median and the least column maximum.
-template <typename T, int Mode>
-static void Denoise3x3Row(const T* up, const T* mid, const T* down, T* lo, T* me, T* hi, T* out,
-                          int width)
-{
-    GRAYFIX_IVDEP
-    for (int x = 0; x < width; ++x) {
-        T a = std::min(up[x], mid[x]), b = std::max(up[x], mid[x]);
-        T c = std::max(a, down[x]);
-        lo[x] = std::min(a, down[x]);
-        me[x] = std::min(b, c);
-        hi[x] = std::max(b, c);
-    }
-    GRAYFIX_IVDEP
-    for (int x = 1; x < width - 1; ++x) {
-        T med = Median3(std::max(std::max(lo[x - 1], lo[x]), lo[x + 1]),
-                        Median3(me[x - 1], me[x], me[x + 1]),
-                        std::min(std::min(hi[x - 1], hi[x]), hi[x + 1]));
-        T c = mid[x];
-        T mn = std::min(std::min(lo[x - 1], lo[x + 1]), std::min(up[x], down[x]));
-        T mx = std::max(std::max(hi[x - 1], hi[x + 1]), std::max(up[x], down[x]));
-        T nx = std::numeric_limits<T>::max(), pv = 0;
-        if constexpr (Mode == 3) {
-            for (T v : {up[x - 1], up[x], up[x + 1], mid[x - 1], mid[x + 1], down[x - 1], down[x],
-                        down[x + 1]})
-                Nearest(v, c, nx, pv);
-        }
-        out[x] = ChooseFull<T, Mode>(c, med, mn, mx, nx, pv);
-    }
-}
-
-// Row of 5x5 windows, x = 2 .. width-3, through the median network.
-template <typename T, int Mode>
-static void Denoise5x5Row(const T* const* rows, T* out, int width)
-{
-    const T* r[5] = {rows[0], rows[1], rows[2], rows[3], rows[4]};
-    GRAYFIX_IVDEP
-    for (int x = 2; x < width - 2; ++x) {
-        T v[25];
-        Unrolled([&](auto i) { v[i] = r[i / 5][x - 2 + i % 5]; }, std::make_index_sequence<25>());
-        T c = v[12];
-        T mn = std::numeric_limits<T>::max(), mx = 0;
-        T nx = std::numeric_limits<T>::max(), pv = 0;
-        if constexpr (Mode != 0) {
-            Unrolled(
-                [&](auto i) {
-                    if constexpr (i != 12) {
-                        mn = std::min(mn, v[i]);
-                        mx = std::max(mx, v[i]);
-                        if constexpr (Mode == 3) Nearest(v[i], c, nx, pv);
-                    }
-                },
-                std::make_index_sequence<25>());
-        }
-        Unrolled([&](auto i) { Order(v[Median25.step[i].low], v[Median25.step[i].high]); },
-                 std::make_index_sequence<Median25.size>());
-        out[x] = ChooseFull<T, Mode>(c, v[12], mn, mx, nx, pv);
-    }
-}
-
 // ---- The transform ----------------------------------------------------------------
 
 // Replays the reads of the plain algorithm through GetPixel, in its order, for an image
@@ -248,9 +108,26 @@ static void ReplayWindowReads(int radius, int mode)
         }
 }
 
+// The full-window row kernel of the vector path chosen for this run (radius 1 or 2).
+template <typename T> static DenoiseRowKernel<T> FullWindowKernel(int radius, int mode)
+{
+    static constexpr DenoiseKernels baseline = MakeDenoiseKernels();
+    const DenoiseKernels* kernels = &baseline;
+#ifdef GRAYFIX_SIMD_X86
+    if (GetSimdPath() == SimdAvx512) kernels = &DenoiseKernelsAvx512;
+    if (GetSimdPath() == SimdAvx2) kernels = &DenoiseKernelsAvx2;
+#endif
+    if (radius > 2) return nullptr;
+    if constexpr (sizeof(T) == 1)
+        return kernels->bytes[radius - 1][mode];
+    else
+        return kernels->words[radius - 1][mode];
+}
+
 template <typename T, int Mode>
 static void DenoiseRows(int radius, T* buf, T* rows, int ringRows, T* columns, uint16_t* window)
 {
+    DenoiseRowKernel<T> fullRow = FullWindowKernel<T>(radius, Mode);
     int width = ImgImageWidth, height = ImgImageHeight;
     // A window never reaches past the image, so clipping the radius per axis keeps every window.
     int rx = std::min(radius, width - 1), ry = std::min(radius, height - 1);
@@ -266,14 +143,9 @@ static void DenoiseRows(int radius, T* buf, T* rows, int ringRows, T* columns, u
         if (radius <= 2 && rx == radius && bottom - top == 2 * radius) {
             fastFrom = radius;
             fastTo = width - radius;
-            if (radius == 1) {
-                Denoise3x3Row<T, Mode>(source(y - 1), source(y), source(y + 1), columns,
-                                       columns + width, columns + 2 * width, out, width);
-            } else {
-                const T* window5[5] = {source(y - 2), source(y - 1), source(y), source(y + 1),
-                                       source(y + 2)};
-                Denoise5x5Row<T, Mode>(window5, out, width);
-            }
+            const T* windowRows[5] = {};
+            for (int k = 0; k <= bottom - top; ++k) windowRows[k] = source(top + k);
+            fullRow(windowRows, columns, out, width);
         }
         for (int x = 0; x < width; ++x) {
             if (x == fastFrom && fastFrom < fastTo) x = fastTo;
@@ -303,7 +175,7 @@ template <typename T> static void Denoise(int radius, int mode)
     std::size_t windowSize = std::min(side * side, PixelIndex(0, height));
     T* buf = (T*)std::malloc(rowSize * (ry + 1));
     CHECK(buf);
-    T* rows = (T*)std::malloc(rowSize * (ringRows + 3));  // plus three rows of sorted columns
+    T* rows = (T*)std::malloc(rowSize * (ringRows + 5));  // plus five rows of sorted columns
     CHECK(rows);
     uint16_t* window = (uint16_t*)std::malloc(windowSize * sizeof(uint16_t));
     CHECK(window);

@@ -17,6 +17,8 @@
 
 #include "driver/console.h"
 #include "image/image.h"
+#include "support/simd.h"
+#include "transforms/soften_kernels.h"  // the baseline build of the row kernels
 
 __extension__ typedef __int128 Int128;
 
@@ -72,44 +74,31 @@ static void ReplayWindowReads(int rx, int ry, int centerweight, int neighborweig
         }
 }
 
-// n / d for n >= 0, d > 0. Below 2^24 (float) or 2^53 (double) both are exact and the
-// rounded quotient lies within 1/d of the true one, so it never reaches the next integer.
-template <typename Acc, typename Real> inline Acc Quotient(Acc n, Acc d, Real dReal)
+// The row kernels of the vector path chosen for this run. Sums that need 128 bits come
+// from extreme weights only; they take the baseline build.
+template <typename T, typename Acc, bool Squared> static SoftenRowKernels<T, Acc> RowKernelsForRun()
 {
-    if constexpr (sizeof(Acc) > 8)
-        return n / d;
-    else
-        return (Acc)((Real)n / dReal);
-}
-
-// Running sums over 2*rx+1 padded column sums (zeros outside the image).
-template <typename Acc> static void BoxSums(const Acc* padded, Acc* box, int width, int rx)
-{
-    if (rx == 1) {
-        for (int x = 0; x < width; ++x) box[x] = padded[x] + padded[x + 1] + padded[x + 2];
-    } else if (rx == 2) {
-        for (int x = 0; x < width; ++x)
-            box[x] = padded[x] + padded[x + 1] + padded[x + 2] + padded[x + 3] + padded[x + 4];
+    if constexpr (sizeof(Acc) > 8) {
+        return RowKernels<T, Acc, Squared>();
     } else {
-        Acc sum = 0;
-        for (int k = 0; k < 2 * rx; ++k) sum += padded[k];
-        for (int x = 0; x < width; ++x) {
-            sum += padded[x + 2 * rx];
-            box[x] = sum;
-            sum -= padded[x];
-        }
+        static constexpr SoftenKernels baseline = MakeSoftenKernels();
+        const SoftenKernels* kernels = &baseline;
+#ifdef GRAYFIX_SIMD_X86
+        if (GetSimdPath() == SimdAvx512) kernels = &SoftenKernelsAvx512;
+        if (GetSimdPath() == SimdAvx2) kernels = &SoftenKernelsAvx2;
+#endif
+        if constexpr (sizeof(T) == 1 && sizeof(Acc) == 4) return kernels->bytes32[Squared];
+        if constexpr (sizeof(T) == 1 && sizeof(Acc) == 8) return kernels->bytes64[Squared];
+        if constexpr (sizeof(T) == 2 && sizeof(Acc) == 4) return kernels->words32[Squared];
+        if constexpr (sizeof(T) == 2 && sizeof(Acc) == 8) return kernels->words64[Squared];
     }
-}
-
-template <bool Squared, typename Acc, typename T> inline Acc Term(T value)
-{
-    return Squared ? (Acc)value * value : (Acc)value;
 }
 
 template <typename T, typename Acc, bool Squared>
 static void SoftenRows(int rx, int ry, int centerweight, int neighborweight, T* buf)
 {
-    using Real = std::conditional_t<sizeof(Acc) == 4, float, double>;
+    const SoftenRowKernels<T, Acc> kernels = RowKernelsForRun<T, Acc, Squared>();
+    using Real = typename SoftenRowKernels<T, Acc>::Real;
     int width = ImgImageWidth, height = ImgImageHeight;
     std::size_t paddedSize = (std::size_t)width + 2 * (std::size_t)rx;
     Acc* work = (Acc*)std::malloc(sizeof(Acc) * (paddedSize + 2 * (std::size_t)width));
@@ -125,15 +114,14 @@ static void SoftenRows(int rx, int ry, int centerweight, int neighborweight, T* 
     Acc* columns = padded + rx;
     const Acc cw = centerweight, nw = neighborweight;
     const Acc largest = (Acc)BppMask[Imgbpp];
-    const Int128 largestSquared = (Int128)largest * largest;
 
     auto addRow = [&](int y) {
         ImgReadRow(y, row);
-        for (int x = 0; x < width; ++x) columns[x] += Term<Squared, Acc>(row[x]);
+        kernels.add(columns, row, width);
     };
     auto removeRow = [&](int y) {
         ImgReadRow(y, row);
-        for (int x = 0; x < width; ++x) columns[x] -= Term<Squared, Acc>(row[x]);
+        kernels.remove(columns, row, width);
     };
 
     // Row y is written back after row y+ry+1 has taken its old values out of the sums.
@@ -155,21 +143,9 @@ static void SoftenRows(int rx, int ry, int centerweight, int neighborweight, T* 
                 divisor[x] = (Real)weightsum[x];
             }
         }
-        BoxSums(padded, box, width, rx);
         ImgReadRow(y, centre);
         T* out = buf + (std::size_t)(y % resultRows) * width;
-        for (int x = 0; x < width; ++x) {
-            Acc c = Term<Squared, Acc>(centre[x]);
-            // weightsum > 0 was checked, so >> 1 is the floor of half of it.
-            Acc sum = nw * (box[x] - c) + cw * c + (weightsum[x] >> 1);
-            Acc q = Quotient(std::max(sum, Acc(0)), weightsum[x], divisor[x]);  // S < 0 ends at 0
-            if constexpr (Squared) {
-                // The root of at most 65535^2 in double is exact to the integer below it.
-                out[x] = (Int128)q >= largestSquared ? (T)largest : (T)std::sqrt((double)q);
-            } else {
-                out[x] = (T)std::min(q, largest);
-            }
-        }
+        kernels.finish(padded, box, rx, centre, weightsum, divisor, cw, nw, largest, out, width);
         if (y - ry - 1 >= 0) ImgWriteRow(y - ry - 1, buf + (std::size_t)((y - ry - 1) % resultRows) * width);
     }
     for (int y = (int)std::max(0LL, height - ry - 1LL); y < height; ++y)

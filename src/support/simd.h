@@ -1,0 +1,22 @@
+// simd.h - the vector instruction set of the window filters (denoise 3x3/5x5, soften),
+// chosen once per run from what the processor offers.
+#pragma once
+
+// The wide kernels exist only in x86-64 builds by GCC or Clang, which compile them with
+// per-file target flags (see CMakeLists.txt); elsewhere only the baseline path exists.
+#if defined(__x86_64__) && defined(__GNUC__)
+#define GRAYFIX_SIMD_X86 1
+#endif
+
+// The same kernels are compiled once per path, with wider registers on the later ones;
+// they give identical results. Tests force each available path in turn.
+enum SimdPath {
+    SimdBaseline,  // the build's own target: SSE2 on any x86-64, the native set elsewhere
+    SimdAvx2,      // 256-bit AVX2 (x86-64 only)
+    SimdAvx512,    // 512-bit AVX-512 F/BW/VL (x86-64 only)
+};
+bool SimdPathAvailable(SimdPath path);
+SimdPath BestSimdPath();  // the default: the widest available
+SimdPath GetSimdPath();
+// Returns false (and changes nothing) when the processor or the build lacks the path.
+bool SetSimdPath(SimdPath path);

@@ -1,0 +1,183 @@
+// denoise_kernels.h - denoise's full 3x3 and 5x5 window kernels, branch-free min/max code
+// that the compiler vectorises across a row. Included once by each vector path's source
+// (denoise.cpp, denoise_avx2.cpp, denoise_avx512.cpp), which compiles it for its target.
+//
+// Everything here has internal linkage on purpose: a shared inline function could be
+// merged by the linker with a copy built for a wider target and then run where that
+// target is missing. Hence no std::min/std::max either.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <utility>
+
+#include "transforms/denoise_simd.h"
+
+namespace {
+
+template <typename T> [[gnu::always_inline]] inline T Min(T a, T b) { return b < a ? b : a; }
+template <typename T> [[gnu::always_inline]] inline T Max(T a, T b) { return a < b ? b : a; }
+template <typename T> constexpr T Largest = (T)~T(0);
+
+// After one exchange, a holds the smaller value.
+template <typename T> [[gnu::always_inline]] inline void Order(T& a, T& b)
+{
+    T low = Min(a, b);
+    b = Max(a, b);
+    a = low;
+}
+
+// f(0), f(1), ... f(N-1) as straight-line code, each index a compile-time constant: the
+// vectoriser needs the window's samples in registers, not in an indexed array.
+template <typename F, std::size_t... I>
+[[gnu::always_inline]] inline void Unrolled(F&& f, std::index_sequence<I...>)
+{
+    (f(std::integral_constant<int, (int)I>()), ...);
+}
+
+template <typename T> [[gnu::always_inline]] inline T Median3(T a, T b, T c)
+{
+    return Max(Min(a, b), Min(Max(a, b), c));
+}
+
+struct Exchange {
+    int low, high;
+};
+template <int N> struct Network {
+    Exchange step[4 * N * N]{};
+    int size = 0;
+};
+
+// Batcher's odd-even merge sort for N wires, keeping only the exchanges that can still
+// change wire N/2: a network that puts the median there (113 exchanges for 25 wires).
+template <int N> constexpr Network<N> MedianNetwork()
+{
+    Network<N> sort;
+    int wires = 1;
+    while (wires < N) wires *= 2;
+    for (int p = 1; p < wires; p *= 2)
+        for (int k = p; k >= 1; k /= 2)
+            for (int j = k % p; j + k < N; j += 2 * k)
+                for (int i = 0; i < k && i + j + k < N; ++i)
+                    if ((i + j) / (2 * p) == (i + j + k) / (2 * p))
+                        sort.step[sort.size++] = {i + j, i + j + k};
+    Network<N> median;
+    bool live[N] = {};
+    live[N / 2] = true;
+    for (int s = sort.size - 1; s >= 0; --s) {
+        Exchange e = sort.step[s];
+        if (!live[e.low] && !live[e.high]) continue;
+        live[e.low] = live[e.high] = true;
+        median.step[median.size++] = e;
+    }
+    for (int i = 0, j = median.size - 1; i < j; ++i, --j) {
+        Exchange e = median.step[i];
+        median.step[i] = median.step[j];
+        median.step[j] = e;
+    }
+    return median;
+}
+constexpr auto Median25 = MedianNetwork<25>();
+
+// The rules for a full window of n = 9 or 25 samples: med is the median s[n/2] (also
+// the lower median, n being odd); mn and mx are the least and greatest of the other
+// samples. For mode 3 nx and pv are the least sample above c and the greatest below.
+// A centre at the minimum has s[1..] = the other samples, hence mode 2 clamps and mode 3
+// stops at the value above c unless c fills up to the median.
+template <typename T, int Mode>
+[[gnu::always_inline]] inline T ChooseFull(T c, T med, T mn, T mx, T nx, T pv)
+{
+    if constexpr (Mode == 0) return med;
+    if constexpr (Mode == 1) return c < mn || c > mx ? med : c;
+    if constexpr (Mode == 2) return Min(Max(c, mn), mx);
+    if constexpr (Mode == 3) return c <= mn ? Min(med, nx) : c >= mx ? Max(med, pv) : c;
+}
+
+// Folds sample v into nx and pv. Only used when every other sample is >= c (or every
+// one <= c), so "not equal to c" is "above c" (or "below c").
+template <typename T> [[gnu::always_inline]] inline void Nearest(T v, T c, T& nx, T& pv)
+{
+    nx = Min<T>(nx, v == c ? Largest<T> : v);
+    pv = Max<T>(pv, v == c ? 0 : v);
+}
+
+// Row of 3x3 windows, x = 1 .. width-2. Each column is sorted once (lo, me, hi) and
+// shared by three windows; the median of nine is then the median of the greatest
+// column minimum, the median column median and the least column maximum.
+template <typename T, int Mode>
+void Denoise3x3Row(const T* const* rows, T* scratch, T* out, int width)
+{
+    const T* __restrict up = rows[0];
+    const T* __restrict mid = rows[1];
+    const T* __restrict down = rows[2];
+    T* __restrict lo = scratch;
+    T* __restrict me = scratch + width;
+    T* __restrict hi = scratch + 2 * width;
+    for (int x = 0; x < width; ++x) {
+        T a = Min(up[x], mid[x]), b = Max(up[x], mid[x]);
+        T c = Max(a, down[x]);
+        lo[x] = Min(a, down[x]);
+        me[x] = Min(b, c);
+        hi[x] = Max(b, c);
+    }
+    for (int x = 1; x < width - 1; ++x) {
+        T med = Median3(Max(Max(lo[x - 1], lo[x]), lo[x + 1]), Median3(me[x - 1], me[x], me[x + 1]),
+                        Min(Min(hi[x - 1], hi[x]), hi[x + 1]));
+        T c = mid[x];
+        T mn = Min(Min(lo[x - 1], lo[x + 1]), Min(up[x], down[x]));
+        T mx = Max(Max(hi[x - 1], hi[x + 1]), Max(up[x], down[x]));
+        T nx = Largest<T>, pv = 0;
+        if constexpr (Mode == 3) {
+            for (T v : {up[x - 1], up[x], up[x + 1], mid[x - 1], mid[x + 1], down[x - 1], down[x],
+                        down[x + 1]})
+                Nearest(v, c, nx, pv);
+        }
+        out[x] = ChooseFull<T, Mode>(c, med, mn, mx, nx, pv);
+    }
+}
+
+// Row of 5x5 windows, x = 2 .. width-3, through the median network.
+template <typename T, int Mode>
+void Denoise5x5Row(const T* const* rows, T*, T* out, int width)
+{
+    const T* r[5] = {rows[0], rows[1], rows[2], rows[3], rows[4]};
+    for (int x = 2; x < width - 2; ++x) {
+        T v[25];
+        Unrolled([&](auto i) { v[i] = r[i / 5][x - 2 + i % 5]; }, std::make_index_sequence<25>());
+        T c = v[12];
+        T mn = Largest<T>, mx = 0;
+        T nx = Largest<T>, pv = 0;
+        if constexpr (Mode != 0) {
+            Unrolled(
+                [&](auto i) {
+                    if constexpr (i != 12) {
+                        mn = Min(mn, v[i]);
+                        mx = Max(mx, v[i]);
+                        if constexpr (Mode == 3) Nearest(v[i], c, nx, pv);
+                    }
+                },
+                std::make_index_sequence<25>());
+        }
+        Unrolled([&](auto i) { Order(v[Median25.step[i].low], v[Median25.step[i].high]); },
+                 std::make_index_sequence<Median25.size>());
+        out[x] = ChooseFull<T, Mode>(c, v[12], mn, mx, nx, pv);
+    }
+}
+
+// This file's kernels as a table, for a constinit definition: no start-up code runs
+// with a wider target's instructions.
+constexpr DenoiseKernels MakeDenoiseKernels()
+{
+    return {
+        {{Denoise3x3Row<uint8_t, 0>, Denoise3x3Row<uint8_t, 1>, Denoise3x3Row<uint8_t, 2>,
+          Denoise3x3Row<uint8_t, 3>},
+         {Denoise5x5Row<uint8_t, 0>, Denoise5x5Row<uint8_t, 1>, Denoise5x5Row<uint8_t, 2>,
+          Denoise5x5Row<uint8_t, 3>}},
+        {{Denoise3x3Row<uint16_t, 0>, Denoise3x3Row<uint16_t, 1>, Denoise3x3Row<uint16_t, 2>,
+          Denoise3x3Row<uint16_t, 3>},
+         {Denoise5x5Row<uint16_t, 0>, Denoise5x5Row<uint16_t, 1>, Denoise5x5Row<uint16_t, 2>,
+          Denoise5x5Row<uint16_t, 3>}},
+    };
+}
+
+}  // namespace

@@ -1,0 +1,23 @@
+// denoise_simd.h - the table of denoise's full-window row kernels, one table per vector
+// path; the kernels themselves are in denoise_kernels.h.
+#pragma once
+
+#include <cstdint>
+
+#include "support/simd.h"
+
+// One output row of full windows. rows are the 3 (radius 1) or 5 (radius 2) source rows
+// centred on the output row; scratch has room for 5 rows of width values. Only
+// out[radius .. width-1-radius] is written.
+template <typename T>
+using DenoiseRowKernel = void (*)(const T* const* rows, T* scratch, T* out, int width);
+
+struct DenoiseKernels {
+    DenoiseRowKernel<uint8_t> bytes[2][4];  // [radius - 1][mode]
+    DenoiseRowKernel<uint16_t> words[2][4];
+};
+
+#ifdef GRAYFIX_SIMD_X86
+extern const DenoiseKernels DenoiseKernelsAvx2;
+extern const DenoiseKernels DenoiseKernelsAvx512;
+#endif
