@@ -1,0 +1,208 @@
+// opencv_bench.cpp - grayfix's window filters against OpenCV's on the same 4096 x 4096
+// images, 8 and 16 bits, in one process: the 3x3 and 5x5 median (cv::medianBlur) and
+// soften radius 1 with weights 8/1 (cv::filter2D with that kernel over 16). Prints the
+// usual table, then grayfix time / OpenCV time per row (below 1: grayfix is faster).
+//
+//   apt-get install -y libopencv-dev     (the target exists only when CMake finds OpenCV)
+//   cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DGRAYFIX_BENCH=ON
+//   cmake --build build-bench -j2 --target opencv_bench && build-bench/bench/opencv_bench
+//
+// grayfix is single-threaded, so OpenCV runs on one thread too and CPU times are
+// compared; --opencv_threads=N lets OpenCV use N threads and compares wall-clock times.
+// Border handling differs (grayfix shrinks the window, OpenCV replicates or reflects);
+// that changes a few border pixels, not the time.
+
+#include <benchmark/benchmark.h>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <iostream>
+#include <map>
+#include <string>
+#include <vector>
+
+#include <opencv2/core.hpp>
+#include <opencv2/imgproc.hpp>
+
+#include "image/image.h"
+#include "support/simd.h"
+#include "transforms/denoise.h"
+#include "transforms/soften.h"
+
+namespace {
+
+constexpr int Side = 4096;
+bool WallClock = false;
+
+// The denoise_bench image: a smooth ramp with noise, so windows hold ties and distinct values.
+std::vector<uint16_t> MakeSamples(int bpp)
+{
+    std::vector<uint16_t> samples((std::size_t)Side * Side);
+    uint32_t state = 12345;
+    for (std::size_t i = 0; i < samples.size(); ++i) {
+        state = state * 1664525u + 1013904223u;
+        uint32_t ramp = (uint32_t)((i % Side + i / Side) * BppMask[bpp] / (2 * Side));
+        samples[i] = (uint16_t)((ramp + (state >> 24) * (BppMask[bpp] >> 7) / 256) & BppMask[bpp]);
+    }
+    return samples;
+}
+
+// The image in grayfix's store (big-endian samples, as a PGM holds them) and as an
+// OpenCV matrix of native samples.
+struct Images {
+    explicit Images(int bpp) : bytes(bpp > 8 ? 2 : 1)
+    {
+        std::vector<uint16_t> samples = MakeSamples(bpp);
+        original.resize(samples.size() * bytes);
+        mat = cv::Mat(Side, Side, bytes == 1 ? CV_8UC1 : CV_16UC1);
+        for (std::size_t i = 0; i < samples.size(); ++i) {
+            if (bytes == 1) {
+                original[i] = (unsigned char)samples[i];
+                mat.data[i] = (unsigned char)samples[i];
+            } else {
+                original[2 * i] = (unsigned char)(samples[i] >> 8);
+                original[2 * i + 1] = (unsigned char)samples[i];
+                ((uint16_t*)mat.data)[i] = samples[i];
+            }
+        }
+        ImgImageWidth = ImgImageHeight = Side;
+        ImgSetDepth(bpp);
+        ImgBigEndian = 1;
+        ImgData = (unsigned char*)std::malloc(original.size());
+    }
+    ~Images()
+    {
+        std::free(ImgData);
+        ImgData = nullptr;
+    }
+    void Restore() { std::memcpy(ImgData, original.data(), original.size()); }
+    int bytes;
+    std::vector<unsigned char> original;
+    cv::Mat mat;
+};
+
+enum Filter { Median3, Median5, Soften81 };
+
+void Grayfix(benchmark::State& state, Filter filter, int bpp)
+{
+    Images images(bpp);
+    for (auto _ : state) {
+        state.PauseTiming();
+        images.Restore();
+        state.ResumeTiming();
+        if (filter == Soften81)
+            ImgTransformSoften(1, 8, 1);
+        else
+            ImgTransformDenoise(filter == Median3 ? 1 : 2, 0);
+        benchmark::ClobberMemory();
+    }
+}
+
+void OpenCV(benchmark::State& state, Filter filter, int bpp)
+{
+    Images images(bpp);
+    cv::Mat out;
+    cv::Mat kernel = (cv::Mat_<float>(3, 3) << 1, 1, 1, 1, 8, 1, 1, 1, 1) / 16.0f;
+    for (auto _ : state) {
+        if (filter == Soften81)
+            cv::filter2D(images.mat, out, -1, kernel);
+        else
+            cv::medianBlur(images.mat, out, filter == Median3 ? 3 : 5);
+        benchmark::DoNotOptimize(out.data);
+        benchmark::ClobberMemory();
+    }
+}
+
+// The usual console table, then one ratio per filter and depth once both are timed.
+class RatioReporter : public benchmark::ConsoleReporter {
+public:
+    using ConsoleReporter::ConsoleReporter;
+    void ReportRuns(const std::vector<Run>& runs) override
+    {
+        ConsoleReporter::ReportRuns(runs);
+        for (const Run& run : runs) {
+            if (run.run_type != Run::RT_Iteration || run.error_occurred) continue;
+            std::string name = run.benchmark_name();
+            std::size_t slash = name.rfind('/');
+            double seconds = WallClock ? run.GetAdjustedRealTime() : run.GetAdjustedCPUTime();
+            times_[name.substr(0, slash)][name.substr(slash + 1)] = seconds;
+        }
+    }
+    void Finalize() override
+    {
+        std::ostream& out = GetOutputStream();
+        out << "\ngrayfix / OpenCV (" << (WallClock ? "wall-clock" : "CPU") << " time, "
+            << SimdPathName() << " path; below 1.00: grayfix is faster)\n";
+        for (const auto& [filter, times] : times_) {
+            auto g = times.find("grayfix"), o = times.find("opencv");
+            if (g == times.end() || o == times.end()) continue;
+            char line[160];
+            std::snprintf(line, sizeof line, "%-16s %9.2f ms %9.2f ms %7.2fx\n", filter.c_str(),
+                          g->second, o->second, g->second / o->second);
+            out << line;
+        }
+        ConsoleReporter::Finalize();
+    }
+private:
+    static const char* SimdPathName()
+    {
+        SimdPath path = GetSimdPath();
+        return path == SimdAvx512 ? "AVX-512BW" : path == SimdAvx2 ? "AVX2" : "baseline";
+    }
+    std::map<std::string, std::map<std::string, double>> times_;
+};
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    int threads = 1;
+    for (int i = 1; i < argc; ++i)
+        if (std::strncmp(argv[i], "--opencv_threads=", 17) == 0) {
+            threads = std::atoi(argv[i] + 17);
+            for (int j = i; j < argc; ++j) argv[j] = argv[j + 1];
+            --argc;
+            break;
+        }
+    cv::setNumThreads(threads);
+    WallClock = threads != 1;
+
+    const struct { Filter filter; const char* name; } filters[] = {
+        {Median3, "median3x3"}, {Median5, "median5x5"}, {Soften81, "soften8/1"}};
+    for (int bpp : {8, 16})
+        for (const auto& f : filters) {
+            std::string prefix = std::string(f.name) + "/" + std::to_string(bpp) + "bit/";
+            for (int tool = 0; tool < 2; ++tool) {
+                auto* b = benchmark::RegisterBenchmark(
+                    (prefix + (tool == 0 ? "grayfix" : "opencv")).c_str(),
+                    [filter = f.filter, bpp, tool](benchmark::State& state) {
+                        tool == 0 ? Grayfix(state, filter, bpp) : OpenCV(state, filter, bpp);
+                    });
+                b->Unit(benchmark::kMillisecond);
+                if (WallClock) b->UseRealTime();
+            }
+        }
+
+    // Results to the real standard output; the transforms' messages to /dev/null.
+    std::fflush(stdout);
+    int results = dup(STDOUT_FILENO);
+    int quiet = open("/dev/null", O_WRONLY);
+    if (results < 0 || quiet < 0 || dup2(quiet, STDOUT_FILENO) < 0) return 1;
+    close(quiet);
+    std::ofstream out("/dev/fd/" + std::to_string(results));
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+    RatioReporter reporter(isatty(results) ? benchmark::ConsoleReporter::OO_Defaults
+                                           : benchmark::ConsoleReporter::OO_None);
+    reporter.SetOutputStream(&out);
+    reporter.SetErrorStream(&std::cerr);
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    benchmark::Shutdown();
+    return 0;
+}
