@@ -11,17 +11,8 @@
 #include <cstdint>
 #include <utility>
 
+#include "support/loop_hints.h"  // GRAYFIX_IVDEP: the row loops never overlap
 #include "transforms/denoise_simd.h"
-
-// The loops below read rows that no store of theirs can reach; this tells the
-// vectoriser so, which otherwise guards every loop with an overlap test or gives up.
-#if defined(__clang__)
-#define GRAYFIX_NO_OVERLAP _Pragma("clang loop vectorize(assume_safety)")
-#elif defined(__GNUC__)
-#define GRAYFIX_NO_OVERLAP _Pragma("GCC ivdep")
-#else
-#define GRAYFIX_NO_OVERLAP
-#endif
 
 namespace {
 
@@ -123,7 +114,7 @@ void Denoise3x3Row(const T* const* rows, T* scratch, T* out, int width)
     T* lo = scratch;
     T* me = scratch + width;
     T* hi = scratch + 2 * width;
-    GRAYFIX_NO_OVERLAP
+    GRAYFIX_IVDEP
     for (int x = 0; x < width; ++x) {
         T a = Min(up[x], mid[x]), b = Max(up[x], mid[x]);
         T c = Max(a, down[x]);
@@ -131,7 +122,7 @@ void Denoise3x3Row(const T* const* rows, T* scratch, T* out, int width)
         me[x] = Min(b, c);
         hi[x] = Max(b, c);
     }
-    GRAYFIX_NO_OVERLAP
+    GRAYFIX_IVDEP
     for (int x = 1; x < width - 1; ++x) {
         T med = Median3(Max(Max(lo[x - 1], lo[x]), lo[x + 1]), Median3(me[x - 1], me[x], me[x + 1]),
                         Min(Min(hi[x - 1], hi[x]), hi[x + 1]));
@@ -153,7 +144,7 @@ template <typename T, int Mode>
 void Denoise5x5Row(const T* const* rows, T*, T* out, int width)
 {
     const T* r[5] = {rows[0], rows[1], rows[2], rows[3], rows[4]};
-    GRAYFIX_NO_OVERLAP
+    GRAYFIX_IVDEP
     for (int x = 2; x < width - 2; ++x) {
         T v[25];
         Unrolled([&](auto i) { v[i] = r[i / 5][x - 2 + i % 5]; }, std::make_index_sequence<25>());
