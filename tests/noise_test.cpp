@@ -5,8 +5,11 @@
 
 #include <algorithm>
 #include <cmath>
+#include <bit>
+#include <cstdint>
 #include <functional>
 #include <limits>
+#include <random>
 #include <set>
 #include <string>
 #include <vector>
@@ -15,6 +18,7 @@
 #include "image/stats.h"
 #include "support/isaac.h"
 #include "test_util.h"
+#include "transforms/gaussdraws.h"
 #include "transforms/noise.h"
 #include "transforms/wgnoise.h"
 
@@ -286,6 +290,135 @@ TEST(RandomDeviceDeathTest, UnreadableDeviceIsAnInputError)
     EXPECT_EXIT(ReadRandomDevice("no-such-device"), ::testing::ExitedWithCode(2),
                 "\ngrayfix ERROR: ImgTransformWGNoise: Cannot read random device$");
 }
+
+// ---- The batched draws on every path ---------------------------------------
+
+class GaussPathTest : public ::testing::TestWithParam<GaussPath> {
+protected:
+    void SetUp() override
+    {
+        if (!SetGaussPath(GetParam())) GTEST_SKIP() << "this processor lacks the path";
+    }
+    void TearDown() override
+    {
+        SetGaussPath(BestGaussPath());
+        FreeTestImage();
+    }
+};
+using GaussPathDeathTest = GaussPathTest;
+
+// The batches, one after another, are the very variates the standard
+// distribution hands out over the same engine, bit for bit, whatever the seed
+// (0 and 2^31-1 both become state 1, 2^32-1 wraps to 1 as well) and the deviation.
+TEST_P(GaussPathTest, BatchesAreTheStandardDistributionsDraws)
+{
+    std::vector<unsigned long> seeds = {0, 1, 2147483646, 2147483647, 4294967295};
+    std::mt19937 random(20261207);
+    for (int k = 0; k < 5; ++k) seeds.push_back(random());
+    const double deviations[] = {1.0, 10.0, 0.3, 1e300, std::numeric_limits<double>::infinity()};
+    for (std::size_t k = 0; k < seeds.size(); ++k) {
+        double deviation = deviations[k % std::size(deviations)];
+        std::minstd_rand0 engine(seeds[k]);
+        std::normal_distribution<double> distribution(0.0, deviation);
+        uint32_t state = GaussSeedState(seeds[k]);
+        double values[GaussBatchMaxValues];
+        int mismatches = 0;
+        for (int drawn = 0; drawn < 40000;) {
+            int count = DrawGaussBatch(state, deviation, values);
+            ASSERT_GT(count, GaussBatchMaxValues / 2);
+            for (int i = 0; i < count; ++i, ++drawn) {
+                double expected = distribution(engine);
+                if (std::bit_cast<uint64_t>(values[i]) != std::bit_cast<uint64_t>(expected)
+                    && ++mismatches <= 3)
+                    ADD_FAILURE() << "seed " << seeds[k] << " draw " << drawn << ": " << values[i]
+                                  << " instead of " << expected;
+            }
+        }
+        EXPECT_EQ(mismatches, 0) << "seed " << seeds[k];
+    }
+}
+
+// The transform with a given seed is the plain per-pixel loop over the
+// standard distribution, on either byte order and sample width, with sizes
+// that end batches anywhere.
+TEST_P(GaussPathTest, ImageMatchesThePlainLoop)
+{
+    struct Case { int width, height, bpp, bigEndian; double deviation; unsigned long seed; };
+    for (const Case& c : {Case{123, 45, 8, 1, 10.0, 12345}, Case{77, 61, 16, 1, 300.0, 0},
+                          Case{1, 1000, 12, 0, 4000.0, 4294967295}, Case{1, 1, 1, 1, 0.7, 99},
+                          Case{64, 64, 8, 1, std::numeric_limits<double>::infinity(), 7}}) {
+        std::vector<int> pixels = Pattern(c.width * c.height, (int)BppMask[c.bpp]);
+        std::minstd_rand0 engine(c.seed);
+        std::normal_distribution<double> distribution(0.0, c.deviation);
+        distribution(engine);
+        std::vector<int> expected = pixels;
+        for (int& value : expected)
+            value = ClampNoisy(value, value + distribution(engine), (int)BppMask[c.bpp]);
+        MakeTestImage(c.width, c.height, c.bpp, pixels, c.bigEndian);
+        ImgAddWGNoise(c.deviation, c.seed);
+        EXPECT_EQ(ImagePixels(), expected) << c.width << "x" << c.height << " " << c.bpp << " bits";
+        FreeTestImage();
+    }
+}
+
+// The stretch clamp is ClampNoisy for every kind of sum, at every position of
+// a run (the vector paths end runs with a scalar tail).
+TEST_P(GaussPathTest, ClampRunIsClampNoisy)
+{
+    const double inf = std::numeric_limits<double>::infinity();
+    std::mt19937 random(7);
+    for (int maximum : {1, 255, 4095, 65535}) {
+        std::vector<int> values;
+        std::vector<double> noise;
+        for (int k = 0; k < 4000; ++k) {
+            int value = (int)(random() % (unsigned)(maximum + 1));
+            const double tricky[] = {0.5, -0.5, 1.5, -2.5, 0.49999999999999994, -0.49999999999999994,
+                                     -value - 0.5, -value - 0.49999999999999994, maximum - value + 0.5,
+                                     maximum - value - 0.5, maximum + 0.5, -0.0, 1e300, -1e300, inf,
+                                     -inf, std::nan(""), 0x1p52 + 1, -0x1p31, 2147483648.0};
+            double n = k % 3 == 0 ? tricky[random() % std::size(tricky)]
+                                  : std::ldexp((double)random() / 4294967296.0 - 0.5, (int)(random() % 20));
+            values.push_back(value);
+            noise.push_back(n);
+        }
+        std::vector<int> expected(values.size());
+        for (std::size_t k = 0; k < values.size(); ++k)
+            expected[k] = ClampNoisy(values[k], values[k] + noise[k], maximum);
+        for (int count : {0, 1, 7, 8, 9, 1000, 4000}) {
+            std::vector<int> run(values.begin(), values.begin() + count);
+            int largest = ClampNoisyRun(run.data(), noise.data(), count, maximum);
+            std::vector<int> want(expected.begin(), expected.begin() + count);
+            EXPECT_EQ(run, want) << "maximum " << maximum << ", " << count << " values";
+            EXPECT_EQ(largest, count ? *std::max_element(want.begin(), want.end()) : 0);
+        }
+    }
+}
+
+// A sample above the maxval stops the run at its read, a noisy value above it
+// at its store, as pixel by pixel.
+TEST_P(GaussPathDeathTest, OddMaxvalStopsAtTheAccessors)
+{
+    MakeTestImage(40, 40, 8, std::vector<int>(1600, 100), 1, 200);
+    EXPECT_EXIT(ImgAddWGNoise(1000.0, 5), ::testing::ExitedWithCode(8),
+                "value <= ImgLevelMax && value >= 0");
+    FreeTestImage();
+    std::vector<int> pixels(1600, 100);
+    pixels[1500] = 201;
+    MakeTestImage(40, 40, 8, {}, 1, 255);
+    for (int i = 0; i < 1600; ++i) SetPixel(i % 40, i / 40, pixels[(std::size_t)i]);
+    ImgLevelMax = 200;
+    EXPECT_EXIT(ImgAddWGNoise(0.0001, 5), ::testing::ExitedWithCode(8),
+                "value <= ImgLevelMax && value >= 0");
+}
+
+INSTANTIATE_TEST_SUITE_P(Paths, GaussPathTest, ::testing::Values(GaussPortable, GaussAvx512),
+                         [](const auto& info) {
+                             return std::string(info.param == GaussPortable ? "Portable" : "Avx512");
+                         });
+INSTANTIATE_TEST_SUITE_P(Paths, GaussPathDeathTest, ::testing::Values(GaussPortable, GaussAvx512),
+                         [](const auto& info) {
+                             return std::string(info.param == GaussPortable ? "Portable" : "Avx512");
+                         });
 
 // ---- Whole runs -----------------------------------------------------------
 

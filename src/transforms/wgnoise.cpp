@@ -1,19 +1,25 @@
-// wgnoise.cpp - White Gaussian noise seeded from the platform random device.
+// wgnoise.cpp - White Gaussian noise seeded from the platform random device:
+// the variates of std::normal_distribution over std::minstd_rand0, made in
+// batches (gaussdraws.h), added to the pixels a stretch at a time.
 
 #include "transforms/wgnoise.h"
 
+#include <algorithm>
 #include <cmath>
+#include <cstddef>
+#include <cstdint>
 #include <exception>
 #include <random>
 #include <string>
 
-#include "driver/console.h"  // PrintMsg, FatalError, CHECK
-#include "image/image.h"     // image globals, GetPixel, SetPixel
+#include "driver/console.h"         // PrintMsg, FatalError, CHECK
+#include "image/image.h"            // image globals, GetPixel, SetPixel, row samples
+#include "transforms/gaussdraws.h"  // the variates of normal_distribution over minstd_rand0
 
-// The minimal-standard engine x -> 16807 x mod (2^31 - 1). That is minstd_rand0;
+// The minimal-standard engine x -> 16807 x mod (2^31 - 1) is minstd_rand0;
 // std::minstd_rand is the later 48271 variant.
-using NoiseEngine = std::minstd_rand0;
-static_assert(NoiseEngine::multiplier == 16807 && NoiseEngine::modulus == 2147483647);
+static_assert(std::minstd_rand0::multiplier == GaussMultiplier
+              && std::minstd_rand0::modulus == GaussModulus);
 
 unsigned ReadRandomDevice(const char* token)
 {
@@ -43,19 +49,67 @@ int ClampNoisy(int value, double sum, int maximum)
     return value;  // NaN
 }
 
+// Every pixel of a stretch through the accessors, with every check where they
+// make it: for a stretch in which one of them will stop the run, and for a
+// sample width they refuse.
+static void NoisePixels(std::size_t first, int count, const double* noise, int maximum)
+{
+    for (int k = 0; k < count; ++k) {
+        std::size_t i = first + (std::size_t)k;
+        int x = (int)(i % (std::size_t)ImgImageWidth), y = (int)(i / (std::size_t)ImgImageWidth);
+        int value = GetPixel(x, y);
+        SetPixel(x, y, ClampNoisy(value, value + noise[k], maximum));
+    }
+}
+
+// A stretch straight from the buffer. It is read whole before any of it is
+// written, and the largest sample read and the largest value to store tell
+// whether GetPixel or SetPixel would refuse one; only then NoisePixels redoes
+// it, from the same untouched samples, and stops where they would.
+template <int Bytes, bool BigEndian>
+static void NoiseStretch(std::size_t first, int count, const double* noise, int maximum)
+{
+    unsigned char* p = ImgData + first * Bytes;
+    int values[GaussBatchMaxValues];
+    int largest = 0;
+    for (int k = 0; k < count; ++k) {
+        values[k] = LoadSample<Bytes, BigEndian>(p + (std::size_t)k * Bytes);
+        largest = largest > values[k] ? largest : values[k];
+    }
+    if (largest > ImgLevelMax || ClampNoisyRun(values, noise, count, maximum) > ImgLevelMax)
+        return NoisePixels(first, count, noise, maximum);
+    for (int k = 0; k < count; ++k) StoreSample<Bytes, BigEndian>(p + (std::size_t)k * Bytes, values[k]);
+}
+
+void ImgAddWGNoise(double deviation, unsigned long seed)
+{
+    void (*stretch)(std::size_t, int, const double*, int) = NoisePixels;
+    if (ImgBYTEpp == 1) stretch = NoiseStretch<1, true>;
+    else if (ImgBYTEpp == 2) stretch = ImgBigEndian ? NoiseStretch<2, true> : NoiseStretch<2, false>;
+    const int maximum = (int)BppMask[Imgbpp];
+    const std::size_t pixels = PixelIndex(0, ImgImageHeight);  // row-major: one run of pixels
+    uint32_t state = GaussSeedState(seed);
+    double noise[GaussBatchMaxValues];
+    // The pixels take the variates in order, a batch at a time; the very first
+    // variate is discarded. A batch may (very rarely) keep no attempt at all.
+    int count = 0, next = 1;
+    for (std::size_t first = 0; first < pixels;) {
+        while (next >= count) {
+            next -= count;
+            count = DrawGaussBatch(state, deviation, noise);
+        }
+        int n = (int)std::min<std::size_t>((std::size_t)(count - next), pixels - first);
+        stretch(first, n, noise + next, maximum);
+        first += (std::size_t)n;
+        next += n;
+    }
+}
+
 void ImgTransformWGNoise(double deviation)
 {
     CHECK(deviation>0.0);
     // One device value seeds the engine, which reduces it modulo 2^31-1 and
-    // replaces 0 by 1 itself.
-    NoiseEngine engine(ReadRandomDevice());
-    std::normal_distribution<double> distribution(0.0, deviation);
-    distribution(engine);  // the first variate is discarded
-    const int maximum = (int)BppMask[Imgbpp];
-    for (int y = 0; y < ImgImageHeight; ++y)
-        for (int x = 0; x < ImgImageWidth; ++x) {
-            int value = GetPixel(x, y);
-            SetPixel(x, y, ClampNoisy(value, value + distribution(engine), maximum));
-        }
+    // replaces 0 by 1.
+    ImgAddWGNoise(deviation, ReadRandomDevice());
     PrintMsg("\nWhite Gaussian moise (deviation %g) added.", deviation);
 }

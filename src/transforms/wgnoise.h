@@ -3,6 +3,11 @@
 
 void ImgTransformWGNoise(double deviation);
 
+// The transform without the device: adds the variates of a normal
+// distribution of mean 0 and that deviation over minstd_rand0 seeded with
+// seed, the first one discarded, one per pixel in row order.
+void ImgAddWGNoise(double deviation, unsigned long seed);
+
 // One value from a random device: the default one when token is null,
 // otherwise the one the token names. A device that cannot be opened or read
 // ends the run with "ImgTransformWGNoise: Cannot read random device".
