@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
@@ -21,12 +22,18 @@
 #include "driver/console.h"
 #include "image/image.h"
 #include "support/simd.h"
+#include "transforms/denoise_hist.h"
 #include "transforms/denoise_kernels.h"  // the baseline build of the full-window kernels
 
 int CompareIntensities(const void* first, const void* second)
 {
     return (int)*(const uint16_t*)first - (int)*(const uint16_t*)second;
 }
+
+static DenoisePath Path = DenoiseAuto;
+
+void SetDenoisePath(DenoisePath path) { Path = path; }
+DenoisePath GetDenoisePath() { return Path; }
 
 // ---- General path: any window, counted rather than sorted -------------------------
 
@@ -140,7 +147,7 @@ static void DenoiseRows(int radius, T* buf, T* rows, int ringRows, T* columns, u
         T* out = buf + (std::size_t)(y % resultRows) * width;
 
         int fastFrom = 0, fastTo = 0;  // x range done by a full-window kernel
-        if (radius <= 2 && rx == radius && bottom - top == 2 * radius) {
+        if (radius <= 2 && rx == radius && bottom - top == 2 * radius && Path == DenoiseAuto) {
             fastFrom = radius;
             fastTo = width - radius;
             const T* windowRows[5] = {};
@@ -164,30 +171,50 @@ static void DenoiseRows(int radius, T* buf, T* rows, int ringRows, T* columns, u
         ImgWriteRow(y, buf + (std::size_t)(y % resultRows) * width);
 }
 
+// Windows of radius 3 and more go to the running histogram, whose cost per pixel grows
+// with the window side; smaller ones are cheaper to select from directly. Its counts are
+// 32-bit, so the image must have fewer than 2^32 pixels.
+static bool UsesHistogram(int radius)
+{
+    if ((unsigned long long)ImgImageWidth * (unsigned long long)ImgImageHeight > UINT32_MAX)
+        return false;
+    return Path == DenoiseHistogram || (Path == DenoiseAuto && radius >= 3);
+}
+
 template <typename T> static void Denoise(int radius, int mode)
 {
     int width = ImgImageWidth, height = ImgImageHeight;
     int ry = std::min(radius, height - 1);
     int ringRows = (int)std::min<long long>(height, 2LL * ry + 1);
     std::size_t rowSize = (std::size_t)width * sizeof(T);
-    // The window never holds more samples than the image has, whatever the radius.
-    std::size_t side = 2 * (std::size_t)radius + 1;  // below 2^32, so side*side fits
-    std::size_t windowSize = std::min(side * side, PixelIndex(0, height));
+    bool histogram = UsesHistogram(radius);
     T* buf = (T*)std::malloc(rowSize * (ry + 1));
     CHECK(buf);
-    T* rows = (T*)std::malloc(rowSize * (ringRows + 5));  // plus five rows of sorted columns
+    // Plus five rows: the sorted columns of the full-window kernels, or the histogram's
+    // one more window row.
+    T* rows = (T*)std::malloc(rowSize * (ringRows + 5));
     CHECK(rows);
-    uint16_t* window = (uint16_t*)std::malloc(windowSize * sizeof(uint16_t));
-    CHECK(window);
+    uint16_t* window = nullptr;
+    if (!histogram) {
+        // The window never holds more samples than the image has, whatever the radius.
+        std::size_t side = 2 * (std::size_t)radius + 1;  // below 2^32, so side*side fits
+        std::size_t windowSize = std::min(side * side, PixelIndex(0, height));
+        window = (uint16_t*)std::malloc(windowSize * sizeof(uint16_t));
+        CHECK(window);
+    }
 
     if (!ImgSamplesInRange()) ReplayWindowReads(radius, mode);
-    T* columns = rows + (std::size_t)ringRows * width;
-    switch (mode) {
-    case 0: DenoiseRows<T, 0>(radius, buf, rows, ringRows, columns, window); break;
-    case 1: DenoiseRows<T, 1>(radius, buf, rows, ringRows, columns, window); break;
-    case 2: DenoiseRows<T, 2>(radius, buf, rows, ringRows, columns, window); break;
-    case 3: DenoiseRows<T, 3>(radius, buf, rows, ringRows, columns, window); break;
-    default: FatalError("ImgTransformDenoise: bad mode", ExitOutputFile);
+    if (mode < 0 || mode > 3) FatalError("ImgTransformDenoise: bad mode", ExitOutputFile);
+    if (histogram) {
+        DenoiseByHistogram<T>(radius, mode, rows, buf);
+    } else {
+        T* columns = rows + (std::size_t)ringRows * width;
+        switch (mode) {
+        case 0: DenoiseRows<T, 0>(radius, buf, rows, ringRows, columns, window); break;
+        case 1: DenoiseRows<T, 1>(radius, buf, rows, ringRows, columns, window); break;
+        case 2: DenoiseRows<T, 2>(radius, buf, rows, ringRows, columns, window); break;
+        default: DenoiseRows<T, 3>(radius, buf, rows, ringRows, columns, window); break;
+        }
     }
     std::free(window);
     std::free(rows);

@@ -6,3 +6,14 @@ void ImgTransformDenoise(int radius, int mode);
 
 // qsort comparison of two uint16_t intensities: negative, zero or positive for ascending order.
 int CompareIntensities(const void* first, const void* second);
+
+// Which code handles the windows: by default the running histogram for radius 3 and more
+// and direct selection (with whole-row kernels for full 3x3 and 5x5 windows) below that.
+// Tests force one path for every window to compare them; all give the same image.
+enum DenoisePath {
+    DenoiseAuto,
+    DenoiseSelection,  // every window selected from its gathered samples
+    DenoiseHistogram,  // every window from the running histogram
+};
+DenoisePath GetDenoisePath();
+void SetDenoisePath(DenoisePath path);
