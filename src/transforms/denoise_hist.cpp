@@ -18,6 +18,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 
 #include "driver/console.h"
 #include "image/image.h"
@@ -28,37 +29,75 @@ template <typename T> struct Counts {
     static constexpr int Shift = (int)sizeof(T) * 4;  // a block is 1 << Shift intensities
     static constexpr int Block = 1 << Shift;
     uint32_t* fine;    // samples per intensity; at most the image's pixel count
-    uint32_t* coarse;  // samples per block of Block intensities
+    // Samples per block of Block intensities: the number that came in minus the number
+    // that went out, in wrapping arithmetic, each spread over Lanes counters by the
+    // sample's row. The samples of one column mostly fall in one or two blocks; with a
+    // single counter every update would wait for the one before it.
+    static constexpr int Lanes = 4;
+    uint32_t* came;  // Lanes x blocks
+    uint32_t* went;
+    std::size_t blocks;
     long long n = 0;   // samples in the window
     int median = 0;    // modes 0 and 1: s[n/2] once settled
     long long below = 0;  // samples less than median
     int lo = Block * Block - 1, hi = 0;  // modes 1..3: at most the minimum, at least the maximum
 };
 
+template <typename T> uint32_t InBlock(const Counts<T>& h, int k)
+{
+    uint32_t sum = 0;
+    for (int lane = 0; lane < Counts<T>::Lanes; ++lane)
+        sum += h.came[lane * h.blocks + k] - h.went[lane * h.blocks + k];
+    return sum;
+}
+
+// True when the eight counts from p on are all zero: sparse counts (2-byte samples
+// spread over many intensities) are walked eight at a time.
+inline bool EmptyEight(const uint32_t* p)
+{
+    uint64_t word[4];
+    std::memcpy(word, p, sizeof word);
+    return (word[0] | word[1] | word[2] | word[3]) == 0;
+}
+
 // The least intensity >= v that is present; one must be.
 template <typename T> int FirstFrom(const Counts<T>& h, int v)
 {
     constexpr int Block = Counts<T>::Block, Shift = Counts<T>::Shift;
-    while (h.fine[v] == 0) {
-        if ((v & (Block - 1)) == 0 && h.coarse[v >> Shift] == 0)
-            v += Block;
-        else
-            ++v;
+    for (;;) {
+        if ((v & 7) == 0) {
+            if ((v & (Block - 1)) == 0 && InBlock(h, v >> Shift) == 0) {
+                v += Block;
+                continue;
+            }
+            if (EmptyEight(h.fine + v)) {
+                v += 8;
+                continue;
+            }
+        }
+        if (h.fine[v]) return v;
+        ++v;
     }
-    return v;
 }
 
 // The greatest intensity <= v that is present; one must be.
 template <typename T> int LastFrom(const Counts<T>& h, int v)
 {
     constexpr int Block = Counts<T>::Block, Shift = Counts<T>::Shift;
-    while (h.fine[v] == 0) {
-        if ((v & (Block - 1)) == Block - 1 && h.coarse[v >> Shift] == 0)
-            v -= Block;
-        else
-            --v;
+    for (;;) {
+        if ((v & 7) == 7) {
+            if ((v & (Block - 1)) == Block - 1 && InBlock(h, v >> Shift) == 0) {
+                v -= Block;
+                continue;
+            }
+            if (EmptyEight(h.fine + v - 7)) {
+                v -= 8;
+                continue;
+            }
+        }
+        if (h.fine[v]) return v;
+        --v;
     }
-    return v;
 }
 
 // What each mode keeps up to date while samples come and go.
@@ -74,22 +113,35 @@ template <typename T, int Mode> void Settle(Counts<T>& h)
         long long rank = h.n / 2, below = h.below;
         int m = h.median;
         while (below > rank) {  // s[rank] is below m; m > 0 here, since below > 0
-            if ((m & (Block - 1)) == 0 && below - h.coarse[(m >> Shift) - 1] > rank) {
-                m -= Block;
-                below -= h.coarse[m >> Shift];
-            } else {
-                --m;
-                below -= h.fine[m];
+            if ((m & 7) == 0) {
+                if ((m & (Block - 1)) == 0 && below - InBlock(h, (m >> Shift) - 1) > rank) {
+                    m -= Block;
+                    below -= InBlock(h, m >> Shift);
+                    continue;
+                }
+                if (EmptyEight(h.fine + m - 8)) {
+                    m -= 8;
+                    continue;
+                }
             }
+            --m;
+            below -= h.fine[m];
         }
-        while (below + h.fine[m] <= rank) {  // s[rank] is above m; it exists, so m stays in range
-            if ((m & (Block - 1)) == 0 && below + h.coarse[m >> Shift] <= rank) {
-                below += h.coarse[m >> Shift];
-                m += Block;
-            } else {
-                below += h.fine[m];
-                ++m;
+        for (;;) {  // while s[rank] is above m; it exists, so m stays in range
+            if ((m & 7) == 0) {
+                if ((m & (Block - 1)) == 0 && below + InBlock(h, m >> Shift) <= rank) {
+                    below += InBlock(h, m >> Shift);
+                    m += Block;
+                    continue;
+                }
+                if (EmptyEight(h.fine + m)) {
+                    m += 8;
+                    continue;
+                }
             }
+            if (below + h.fine[m] > rank) break;
+            below += h.fine[m];
+            ++m;
         }
         h.median = m;
         h.below = below;
@@ -107,36 +159,38 @@ void Move(Counts<T>& h, int count, bool hasGone, Gone gone, bool hasCome, Come c
 {
     constexpr int Shift = Counts<T>::Shift;
     uint32_t* fine = h.fine;
-    uint32_t* coarse = h.coarse;
+    uint32_t* came = h.came;
+    uint32_t* went = h.went;
+    std::size_t blocks = h.blocks;
     // Locals, so the compiler need not reload them after every store to the counts.
     long long below = h.below;
     int median = h.median, lo = h.lo, hi = h.hi;
-    auto in = [&](int v) {
+    auto in = [&](int v, int k) {
         ++fine[v];
-        ++coarse[v >> Shift];
+        ++came[(k & (Counts<T>::Lanes - 1)) * blocks + (v >> Shift)];
         if constexpr (TracksMedian<Mode>) below += v < median;
         if constexpr (TracksExtremes<Mode>) {
             lo = std::min(lo, v);
             hi = std::max(hi, v);
         }
     };
-    auto out = [&](int v) {
+    auto out = [&](int v, int k) {
         --fine[v];
-        --coarse[v >> Shift];
+        ++went[(k & (Counts<T>::Lanes - 1)) * blocks + (v >> Shift)];
         if constexpr (TracksMedian<Mode>) below -= v < median;
     };
     if (hasGone && hasCome) {
         for (int k = 0; k < count; ++k) {
             int g = gone(k), c = come(k);
             if (g == c) continue;  // flat areas: nothing changes
-            out(g);
-            in(c);
+            out(g, k);
+            in(c, k);
         }
     } else if (hasCome) {
-        for (int k = 0; k < count; ++k) in(come(k));
+        for (int k = 0; k < count; ++k) in(come(k), k);
         h.n += count;
     } else if (hasGone) {
-        for (int k = 0; k < count; ++k) out(gone(k));
+        for (int k = 0; k < count; ++k) out(gone(k), k);
         h.n -= count;
     }
     h.below = below;
@@ -151,8 +205,8 @@ template <typename T, int Mode>
 void MoveColumn(Counts<T>& h, const T* const* band, int count, int xOut, int xIn)
 {
     Move<T, Mode>(
-        h, count, xOut >= 0, [&](int k) { return (int)band[k][xOut]; }, xIn >= 0,
-        [&](int k) { return (int)band[k][xIn]; });
+        h, count, xOut >= 0, [band, xOut](int k) { return (int)band[k][xOut]; }, xIn >= 0,
+        [band, xIn](int k) { return (int)band[k][xIn]; });
 }
 
 // The window moves one row: gone[left..right] leaves, come[left..right] comes in (null: none).
@@ -160,8 +214,8 @@ template <typename T, int Mode>
 void MoveRow(Counts<T>& h, const T* gone, const T* come, int left, int right)
 {
     Move<T, Mode>(
-        h, right - left + 1, gone != nullptr, [&](int k) { return (int)gone[left + k]; },
-        come != nullptr, [&](int k) { return (int)come[left + k]; });
+        h, right - left + 1, gone != nullptr, [gone, left](int k) { return (int)gone[left + k]; },
+        come != nullptr, [come, left](int k) { return (int)come[left + k]; });
 }
 
 // What the rules ask of a settled window, for the running counts of the snake.
@@ -256,15 +310,232 @@ template <typename T, int Mode> void Run(int radius, T* rows, T* buf, Counts<T>&
         ImgWriteRow(y, buf + (std::size_t)(y % resultRows) * width);
 }
 
+// ---- 1-byte samples: one histogram per column, merged (Perreault and Hebert) ----------
+//
+// Every column keeps the counts of its samples in the window's rows, 16 blocks of 16
+// intensities, updated once per row as the column comes into the window. The window
+// holds the 16 block counts, moved by one column in and one out per pixel, and fills in
+// the 16 counts of a block only when a rule looks inside it, from the columns that came
+// and went since it last did. The work per pixel is then the same for every radius.
+
+struct Columns {
+    uint16_t* fine;    // width x 256: samples per intensity in each column
+    uint16_t* coarse;  // width x 16: samples per block in each column
+    int width, rx;
+    // The window at column x, columns left .. right.
+    int x = 0, left = 0, right = 0;
+    long long n = 0;
+    uint16_t block[16] = {};     // samples per block
+    uint16_t inner[16][16] = {}; // samples per intensity of a block, valid at column innerAt
+    int innerAt[16] = {};
+};
+
+// Makes the counts of block k current for the window's column and returns them.
+const uint16_t* Inner(Columns& w, int k)
+{
+    uint16_t* seg = w.inner[k];
+    int from = w.innerAt[k];
+    if (from == w.x) return seg;
+    auto add = [&](int column) {
+        const uint16_t* col = w.fine + (std::size_t)column * 256 + k * 16;
+        for (int i = 0; i < 16; ++i) seg[i] = (uint16_t)(seg[i] + col[i]);
+    };
+    auto sub = [&](int column) {
+        const uint16_t* col = w.fine + (std::size_t)column * 256 + k * 16;
+        for (int i = 0; i < 16; ++i) seg[i] = (uint16_t)(seg[i] - col[i]);
+    };
+    // Catching up costs two columns per step, starting over one per window column.
+    if (from < 0 || 2LL * (w.x - from) > w.right - w.left + 1) {
+        for (int i = 0; i < 16; ++i) seg[i] = 0;
+        for (int column = w.left; column <= w.right; ++column) add(column);
+    } else {
+        for (int x = from + 1; x <= w.x; ++x) {
+            if (x + w.rx < w.width) add(x + w.rx);
+            if (x - w.rx - 1 >= 0) sub(x - w.rx - 1);
+        }
+    }
+    w.innerAt[k] = w.x;
+    return seg;
+}
+
+long long Count(const Columns& w) { return w.n; }
+
+int Median(Columns& w)
+{
+    long long rank = w.n / 2, below = 0;
+    int k = 0;
+    while (below + w.block[k] <= rank) below += w.block[k++];
+    const uint16_t* seg = Inner(w, k);
+    int i = 0;
+    while (below + seg[i] <= rank) below += seg[i++];
+    return k * 16 + i;
+}
+
+bool AtMin(Columns& w, int c)
+{
+    for (int k = 0; k < c >> 4; ++k)
+        if (w.block[k]) return false;
+    const uint16_t* seg = Inner(w, c >> 4);
+    for (int i = 0; i < (c & 15); ++i)
+        if (seg[i]) return false;
+    return true;
+}
+
+bool AtMax(Columns& w, int c)
+{
+    for (int k = (c >> 4) + 1; k < 16; ++k)
+        if (w.block[k]) return false;
+    const uint16_t* seg = Inner(w, c >> 4);
+    for (int i = (c & 15) + 1; i < 16; ++i)
+        if (seg[i]) return false;
+    return true;
+}
+
+long long Equal(Columns& w, int c) { return Inner(w, c >> 4)[c & 15]; }
+
+int Above(Columns& w, int c)
+{
+    const uint16_t* seg = Inner(w, c >> 4);
+    for (int i = (c & 15) + 1; i < 16; ++i)
+        if (seg[i]) return (c & ~15) + i;
+    int k = (c >> 4) + 1;
+    while (w.block[k] == 0) ++k;
+    seg = Inner(w, k);
+    int i = 0;
+    while (seg[i] == 0) ++i;
+    return k * 16 + i;
+}
+
+int Below(Columns& w, int c)
+{
+    const uint16_t* seg = Inner(w, c >> 4);
+    for (int i = (c & 15) - 1; i >= 0; --i)
+        if (seg[i]) return (c & ~15) + i;
+    int k = (c >> 4) - 1;
+    while (w.block[k] == 0) --k;
+    seg = Inner(w, k);
+    int i = 15;
+    while (seg[i] == 0) --i;
+    return k * 16 + i;
+}
+
+template <int Mode> void RunColumns(int radius, uint8_t* rows, uint8_t* buf, Columns& w)
+{
+    int width = ImgImageWidth, height = ImgImageHeight;
+    int rx = std::min(radius, width - 1), ry = std::min(radius, height - 1);
+    int ringRows = (int)std::min<long long>(height, 2LL * ry + 2);  // as in Run
+    int resultRows = ry + 1;
+    auto source = [&](int y) { return rows + (std::size_t)(y % ringRows) * width; };
+    int loaded = 0;
+    for (int y = 0; y < height; ++y) {
+        int top = y - std::min(ry, y), bottom = y + std::min(ry, height - 1 - y);
+        for (; loaded <= bottom; ++loaded) ImgReadRow(loaded, source(loaded));
+        const uint8_t* gone = y > 0 && y - 1 - ry >= 0 ? source(y - 1 - ry) : nullptr;
+        const uint8_t* come = y > 0 && y + ry < height ? source(y + ry) : nullptr;
+        // Brings column x to this row's window rows, as it comes into the window.
+        auto update = [&](int x) {
+            uint16_t* fine = w.fine + (std::size_t)x * 256;
+            uint16_t* coarse = w.coarse + (std::size_t)x * 16;
+            if (y == 0) {
+                for (int yy = top; yy <= bottom; ++yy) {
+                    int v = source(yy)[x];
+                    ++fine[v];
+                    ++coarse[v >> 4];
+                }
+                return;
+            }
+            if (gone) {
+                --fine[gone[x]];
+                --coarse[gone[x] >> 4];
+            }
+            if (come) {
+                ++fine[come[x]];
+                ++coarse[come[x] >> 4];
+            }
+        };
+        auto addBlocks = [&](int x) {
+            const uint16_t* coarse = w.coarse + (std::size_t)x * 16;
+            for (int k = 0; k < 16; ++k) w.block[k] = (uint16_t)(w.block[k] + coarse[k]);
+        };
+        auto subtractBlocks = [&](int x) {
+            const uint16_t* coarse = w.coarse + (std::size_t)x * 16;
+            for (int k = 0; k < 16; ++k) w.block[k] = (uint16_t)(w.block[k] - coarse[k]);
+        };
+        long long count = bottom - top + 1;
+        for (int k = 0; k < 16; ++k) {
+            w.block[k] = 0;
+            w.innerAt[k] = -1;
+        }
+        for (int x = 0; x <= rx; ++x) {
+            update(x);
+            addBlocks(x);
+        }
+        w.n = count * (rx + 1);
+        const uint8_t* centre = source(y);
+        uint8_t* out = buf + (std::size_t)(y % resultRows) * width;
+        for (int x = 0; x < width; ++x) {
+            if (x > 0) {
+                if (x + rx < width) {
+                    update(x + rx);
+                    addBlocks(x + rx);
+                    w.n += count;
+                }
+                if (x - rx - 1 >= 0) {
+                    subtractBlocks(x - rx - 1);
+                    w.n -= count;
+                }
+            }
+            w.x = x;
+            w.left = x - std::min(rx, x);
+            w.right = x + std::min(rx, width - 1 - x);
+            out[x] = (uint8_t)Choose<Mode>(w, centre[x]);
+        }
+        if (y >= ry) ImgWriteRow(y - ry, buf + (std::size_t)((y - ry) % resultRows) * width);
+    }
+    for (int y = height - ry; y < height; ++y)
+        ImgWriteRow(y, buf + (std::size_t)(y % resultRows) * width);
+}
+
+// The column counts take 544 bytes per image column, and a count must fit 16 bits.
+bool FitsColumns(int radius)
+{
+    long long rx = std::min(radius, ImgImageWidth - 1), ry = std::min(radius, ImgImageHeight - 1);
+    return ImgImageWidth <= 5000 && (2 * rx + 1) * (2 * ry + 1) <= 65535;
+}
+
+void DenoiseByColumns(int radius, int mode, uint8_t* rows, uint8_t* buf)
+{
+    Columns w;
+    w.width = ImgImageWidth;
+    w.rx = std::min(radius, ImgImageWidth - 1);
+    w.fine = (uint16_t*)std::calloc((std::size_t)ImgImageWidth * (256 + 16), sizeof(uint16_t));
+    CHECK(w.fine);
+    w.coarse = w.fine + (std::size_t)ImgImageWidth * 256;
+    switch (mode) {
+    case 0: RunColumns<0>(radius, rows, buf, w); break;
+    case 1: RunColumns<1>(radius, rows, buf, w); break;
+    case 2: RunColumns<2>(radius, rows, buf, w); break;
+    default: RunColumns<3>(radius, rows, buf, w); break;
+    }
+    std::free(w.fine);
+}
+
 }  // namespace
 
 template <typename T> void DenoiseByHistogram(int radius, int mode, T* rows, T* buf)
 {
+    if constexpr (sizeof(T) == 1) {
+        if (FitsColumns(radius)) return DenoiseByColumns(radius, mode, rows, buf);
+    }
     constexpr std::size_t levels = std::size_t(1) << (8 * sizeof(T));
     Counts<T> h;
-    h.fine = (uint32_t*)std::calloc(levels + levels / Counts<T>::Block, sizeof(uint32_t));
+    constexpr std::size_t blocks = levels / Counts<T>::Block;
+    constexpr int lanes = Counts<T>::Lanes;
+    h.fine = (uint32_t*)std::calloc(levels + 2 * lanes * blocks, sizeof(uint32_t));
     CHECK(h.fine);
-    h.coarse = h.fine + levels;
+    h.blocks = blocks;
+    h.came = h.fine + levels;
+    h.went = h.came + lanes * blocks;
     int ry = std::min(radius, ImgImageHeight - 1);
     const T** band = (const T**)std::malloc((std::size_t)(ry + 1) * 2 * sizeof(T*));
     CHECK(band);
