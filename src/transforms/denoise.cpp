@@ -178,7 +178,8 @@ static bool UsesHistogram(int radius)
 {
     if ((unsigned long long)ImgImageWidth * (unsigned long long)ImgImageHeight > UINT32_MAX)
         return false;
-    return Path == DenoiseHistogram || (Path == DenoiseAuto && radius >= 3);
+    return Path == DenoiseRunningCounts || Path == DenoiseColumnCounts
+        || (Path == DenoiseAuto && radius >= 3);
 }
 
 template <typename T> static void Denoise(int radius, int mode)
@@ -206,7 +207,7 @@ template <typename T> static void Denoise(int radius, int mode)
     if (!ImgSamplesInRange()) ReplayWindowReads(radius, mode);
     if (mode < 0 || mode > 3) FatalError("ImgTransformDenoise: bad mode", ExitOutputFile);
     if (histogram) {
-        DenoiseByHistogram<T>(radius, mode, rows, buf);
+        DenoiseByHistogram<T>(radius, mode, Path != DenoiseRunningCounts, rows, buf);
     } else {
         T* columns = rows + (std::size_t)ringRows * width;
         switch (mode) {

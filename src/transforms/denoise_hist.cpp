@@ -522,10 +522,10 @@ void DenoiseByColumns(int radius, int mode, uint8_t* rows, uint8_t* buf)
 
 }  // namespace
 
-template <typename T> void DenoiseByHistogram(int radius, int mode, T* rows, T* buf)
+template <typename T> void DenoiseByHistogram(int radius, int mode, bool columns, T* rows, T* buf)
 {
     if constexpr (sizeof(T) == 1) {
-        if (FitsColumns(radius)) return DenoiseByColumns(radius, mode, rows, buf);
+        if (columns && FitsColumns(radius)) return DenoiseByColumns(radius, mode, rows, buf);
     }
     constexpr std::size_t levels = std::size_t(1) << (8 * sizeof(T));
     Counts<T> h;
@@ -549,5 +549,7 @@ template <typename T> void DenoiseByHistogram(int radius, int mode, T* rows, T* 
     std::free(h.fine);
 }
 
-template void DenoiseByHistogram<uint8_t>(int radius, int mode, uint8_t* rows, uint8_t* buf);
-template void DenoiseByHistogram<uint16_t>(int radius, int mode, uint16_t* rows, uint16_t* buf);
+template void DenoiseByHistogram<uint8_t>(int radius, int mode, bool columns, uint8_t* rows,
+                                          uint8_t* buf);
+template void DenoiseByHistogram<uint16_t>(int radius, int mode, bool columns, uint16_t* rows,
+                                           uint16_t* buf);
