@@ -149,6 +149,23 @@ TEST_F(CliTest, NoArgumentsPrintsTheUsageText)
     EXPECT_EQ(r.status, 1);
 }
 
+TEST_F(CliTest, HelpAndVersionAloneAnswerWithStatusZero)
+{
+    RunResult help = Run({"--help"});
+    EXPECT_EQ(help.out, ExpectedUsage);
+    EXPECT_EQ(help.err, "");
+    EXPECT_EQ(help.status, 0);
+    RunResult version = Run({"--version"});
+    EXPECT_EQ(version.out, std::string("grayfix ") + GRAYFIX_VERSION + "\n");
+    EXPECT_EQ(version.err, "");
+    EXPECT_EQ(version.status, 0);
+    // With anything else on the line they are file names, as before.
+    RunResult named = Run({"--help", "out.pgm"});
+    EXPECT_EQ(named.out, "");
+    EXPECT_EQ(named.err, Banner("ReadPgm: Cannot open input"));
+    EXPECT_EQ(named.status, 2);
+}
+
 TEST_F(CliTest, PlainCopyPrintsEverythingAndWritesTheSameFile)
 {
     WriteSmallPgm();

@@ -11,12 +11,14 @@
 #include <algorithm>
 #include <cmath>
 #include <map>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <stdexcept>
+#include <utility>
 
 #include "image/image.h"
 #include "support/crc32.h"
@@ -122,6 +124,15 @@ RunResult RunGrayfix(const TempDir& dir, const std::vector<std::string>& args)
     return RunGrayfixWith(dir, args, {});
 }
 
+RunOptions Options(int stdinFd, int stdoutFd, std::function<void()> inChild)
+{
+    RunOptions options;
+    options.stdinFd = stdinFd;
+    options.stdoutFd = stdoutFd;
+    options.inChild = std::move(inChild);
+    return options;
+}
+
 RunResult RunGrayfixWith(const TempDir& dir, const std::vector<std::string>& args,
                          const RunOptions& options)
 {
@@ -141,13 +152,12 @@ RunResult RunGrayfixWith(const TempDir& dir, const std::vector<std::string>& arg
         int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         if (out < 0 || err < 0 || chdir(dir.Root().c_str()) != 0) _exit(127);
-        if (!options.stdinPath.empty()) {
-            int in = open(options.stdinPath.c_str(), O_RDONLY);
-            if (in < 0) _exit(127);
-            dup2(in, 0);
-        }
-        dup2(out, 1);
+        int in = options.stdinFd;
+        if (!options.stdinPath.empty()) in = open(options.stdinPath.c_str(), O_RDONLY);
+        if (in >= 0 ? dup2(in, 0) < 0 : !options.stdinPath.empty()) _exit(127);
+        dup2(options.stdoutFd >= 0 ? options.stdoutFd : out, 1);
         dup2(err, 2);
+        signal(SIGPIPE, SIG_DFL);  // a test may ignore it; the tool must not inherit that
         if (options.inChild) options.inChild();
         execv(argv[0], argv.data());
         _exit(127);

@@ -51,9 +51,12 @@ struct RunResult {
 RunResult RunGrayfix(const TempDir& dir, const std::vector<std::string>& args);
 
 struct RunOptions {
-    std::string stdinPath;           // standard input from this file or FIFO (default: inherited)
-    std::function<void()> inChild;   // runs in the child just before exec (limits, user)
+    std::string stdinPath;          // standard input from this file (default: inherited)
+    int stdinFd = -1;               // or from this descriptor, e.g. a pipe's read end
+    int stdoutFd = -1;              // standard output to this descriptor instead of r.out
+    std::function<void()> inChild;  // runs in the child just before exec (limits, user)
 };
+RunOptions Options(int stdinFd = -1, int stdoutFd = -1, std::function<void()> inChild = {});
 RunResult RunGrayfixWith(const TempDir& dir, const std::vector<std::string>& args,
                          const RunOptions& options);
 

@@ -5,11 +5,15 @@
 #include <cstdarg>
 #include <cstdlib>
 
+static FILE* ReportStream = stdout;
+
+void SendReportsTo(FILE* stream) { ReportStream = stream; }
+
 int PrintMsg(const char* format, ...)
 {
     va_list args;
     va_start(args, format);
-    int written = std::vfprintf(stdout, format, args);
+    int written = std::vfprintf(ReportStream, format, args);
     va_end(args);
     return written;
 }
@@ -152,7 +156,7 @@ void PrintUsage()
 
 void FatalError(const char* message, int status)
 {
-    std::fflush(stdout);
+    std::fflush(ReportStream);
     std::fputs("\ngrayfix ERROR: ", stderr);
     std::fputs(message, stderr);
     std::fflush(stderr);
@@ -165,7 +169,7 @@ void FatalError(const char* message, int status)
 
 void CheckFailed(const char* file, int line, const char* condition)
 {
-    std::fflush(stdout);
+    std::fflush(ReportStream);
     std::fprintf(stderr, "grayfix: %s:%d: check failed: %s\n", file, line, condition);
     std::fflush(stderr);
 #ifdef GRAYFIX_FUZZ

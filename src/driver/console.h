@@ -17,14 +17,17 @@ enum ExitStatus {
     ExitCheckFailed = 8,  // a failed internal check (CHECK below)
 };
 
-// printf to standard output; every report line goes through here.
+// printf to the report stream; every report line goes through here.
 int PrintMsg(const char* format, ...) __attribute__((format(printf, 1, 2)));
+// Reports go to standard output, or to standard error when standard output
+// carries the image itself.
+void SendReportsTo(FILE* stream);
 // printf to an open file; returns -1 on failure like fprintf.
 int FPrintMsg(FILE* file, const char* format, ...) __attribute__((format(printf, 2, 3)));
 
 void PrintUsage();
 
-// Flushes standard output, writes "\ngrayfix ERROR: " and the message (no
+// Flushes the reports, writes "\ngrayfix ERROR: " and the message (no
 // newline) to standard error and exits with the status.
 [[noreturn]] void FatalError(const char* message, int status);
 
@@ -39,7 +42,7 @@ struct GrayfixStop {
 };
 #endif
 
-// Ends the run after a failed internal check: flushes standard output, writes
+// Ends the run after a failed internal check: flushes the reports, writes
 // one line naming the source position and quoting the condition, and exits
 // with ExitCheckFailed. Never a signal, in every build type.
 [[noreturn]] void CheckFailed(const char* file, int line, const char* condition);

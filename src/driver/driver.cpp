@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "driver/console.h"
+#include "image/fileio.h"
 #include "image/image.h"
 #include "image/pgm.h"
 #include "image/rawio.h"
@@ -210,12 +211,42 @@ static void ApplyTransformSwitch(const char* arg)
     }
 }
 
+// Looks ahead along the fixed order for the names that are "-". Standard input
+// can be read by one of the input file and the files of -i:RAW:like:,
+// -t:cropdepthlike: and -t:xorfile:, not by two. An output of "-" is the image
+// on standard output, so the reports move to standard error.
+static void PlanStdStreams(int argc, char** argv)
+{
+    int arg = 1, readers = 0;
+    for (; arg < argc && StartsWith(argv[arg], "-i:"); ++arg)
+        readers += std::strcmp(argv[arg], "-i:RAW:like:-") == 0;
+    if (arg < argc) readers += IsStdStream(argv[arg++]);
+    if (arg < argc && StartsWith(argv[arg], "-t:")) {
+        readers += std::strcmp(argv[arg], "-t:cropdepthlike:-") == 0
+            || std::strcmp(argv[arg], "-t:xorfile:-") == 0;
+        ++arg;
+    }
+    if (arg < argc && StartsWith(argv[arg], "-o:RAW")) ++arg;
+    if (readers > 1) FatalError("Only one file can be - (standard input)", ExitCommandLine);
+    SendReportsTo(arg < argc && IsStdStream(argv[arg]) ? stderr : stdout);
+}
+
 int GrayfixMain(int argc, char** argv)
 {
     if (argc < 2) {
         PrintUsage();
         FatalError("no params", ExitCommandLine);
     }
+    // The two words people try first; as file names they could only fail.
+    if (argc == 2 && std::strcmp(argv[1], "--help") == 0) {
+        PrintUsage();
+        return ExitSuccess;
+    }
+    if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+        PrintMsg("grayfix %s\n", GRAYFIX_VERSION);
+        return ExitSuccess;
+    }
+    PlanStdStreams(argc, argv);
     ImgRaw = 0;
     ImgBigEndian = 1;
     int arg = 1;

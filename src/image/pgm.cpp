@@ -5,6 +5,7 @@
 #include <climits>
 
 #include "driver/console.h"
+#include "image/fileio.h"
 #include "image/image.h"
 
 // The six bytes C's isspace() accepts in the "C" locale; nothing above 0x7F.
@@ -66,7 +67,7 @@ bool ReadPgmTerminator(FILE* file)
 
 void ReadPgmHeader(const char* fileName)
 {
-    FILE* file = std::fopen(fileName, "rb");
+    FILE* file = OpenInputFile(fileName);
     if (file == nullptr) FatalError("ReadPgm: Cannot open input", ExitInputFile);
     bool good = ReadPgmMagic(file)
         && SkipPgmSeparators(file) == 0 && ReadPgmNumber(file, &ImgImageWidth)

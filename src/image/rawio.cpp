@@ -1,5 +1,6 @@
 // rawio.cpp - ReadRaw and WriteImage: pixel bytes in and out, unconverted,
 // read and written in one block call each, straight from and into the buffer.
+// A failed write never touches an existing output (see fileio.h).
 
 #include "image/rawio.h"
 
@@ -12,6 +13,7 @@
 #endif
 
 #include "driver/console.h"
+#include "image/fileio.h"
 #include "image/image.h"
 
 // A large pixel buffer is aligned to 2 MiB and marked for transparent huge
@@ -36,7 +38,7 @@ static void* AllocateLarge(std::size_t bytes)
 
 unsigned char* ReadRaw(const char* fileName, int skip, int width, int height, int bytesPerPixel)
 {
-    FILE* file = std::fopen(fileName, "rb");
+    FILE* file = OpenInputFile(fileName);
     if (file == nullptr) FatalError("ReadRaw: Cannot open input", ExitInputFile);
     // The byte count must fit in an int; divide first so the guard cannot overflow.
     if (width <= 0 || height <= 0 || bytesPerPixel <= 0 || width > INT_MAX / bytesPerPixel
@@ -50,19 +52,29 @@ unsigned char* ReadRaw(const char* fileName, int skip, int width, int height, in
         FatalError("ReadRaw: Input file too short", ExitInputFile);
     if (std::getc(file) != EOF) FatalError("ReadRaw: Input file too long", ExitInputFile);
     std::fclose(file);
+    ReleaseInputCopy(fileName);  // a piped input's bytes are in the image now
     return buffer;
+}
+
+// Ends the run for a failed output step; the target keeps what it held.
+[[noreturn]] static void OutputFailed(OutputFile* output, const char* message)
+{
+    AbandonOutputFile(output);
+    FatalError(message, ExitOutputFile);
 }
 
 void WriteImage(const char* fileName, const unsigned char* data, int raw,
                 int width, int height, int bytesPerPixel)
 {
-    FILE* file = std::fopen(fileName, "wb");
-    if (file == nullptr) FatalError("WriteImage: Error openning output file", ExitOutputFile);
-    if (!raw && FPrintMsg(file, "P5%c%d %d%c%d%c", '\n', ImgImageWidth, ImgImageHeight, '\n',
-                          ImgLevelMax, '\n') == -1)
-        FatalError("WriteImage: Error outputting PPM image", ExitOutputFile);
+    OutputFile output;
+    if (!OpenOutputFile(fileName, &output))
+        FatalError("WriteImage: Error openning output file", ExitOutputFile);
+    if (!raw && FPrintMsg(output.file, "P5%c%d %d%c%d%c", '\n', ImgImageWidth, ImgImageHeight,
+                          '\n', ImgLevelMax, '\n') == -1)
+        OutputFailed(&output, "WriteImage: Error outputting PPM image");
     std::size_t rowSize = (std::size_t)width * (std::size_t)bytesPerPixel;
-    if (std::fwrite(data, rowSize, (std::size_t)height, file) < (std::size_t)height)
-        FatalError("WriteImage: Error outputting image", ExitOutputFile);
-    if (std::fclose(file) != 0) FatalError("WriteImage: Error closing output file", ExitOutputFile);
+    if (std::fwrite(data, rowSize, (std::size_t)height, output.file) < (std::size_t)height)
+        OutputFailed(&output, "WriteImage: Error outputting image");
+    if (!CommitOutputFile(&output))
+        FatalError("WriteImage: Error closing output file", ExitOutputFile);
 }

@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "driver/console.h"
+#include "image/fileio.h"
 #include "image/image.h"
 
 // Swaps the two bytes of count samples stored in the order BigEndian gives,
@@ -73,7 +74,7 @@ constexpr std::size_t XorKeepSize = 65536;
 
 void ImgTransformXorFile(const char* xorfname)
 {
-    FILE* f = std::fopen(xorfname, "rb");
+    FILE* f = OpenInputFile(xorfname);  // a pipe is kept whole, for the wrap
     if (f == nullptr) FatalError("ImgTransformXorFile: Cannot open xorFile", ExitXorFile);
     // A failed first read counts as an empty file: a directory opens on Linux
     // but cannot be read.

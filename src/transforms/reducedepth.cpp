@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "driver/console.h"
+#include "image/fileio.h"
 #include "image/image.h"
 #include "image/pgm.h"
 #include "transforms/increasedepth.h"
@@ -165,7 +166,7 @@ static int MaxvalPlusOne(int maxval) { return (int)((unsigned)maxval + 1u); }
 
 void ImgTransformCropDepthLike(const char* PGMP5filename)
 {
-    FILE* file = std::fopen(PGMP5filename, "rb");
+    FILE* file = OpenInputFile(PGMP5filename);
     if (file == nullptr) FatalError("ReadPgm: Cannot open input", ExitInputFile);
     // Width, height and maxval all pass through one scratch integer: only the
     // maxval counts, and none of them is validated. The depth is taken before

@@ -24,7 +24,7 @@
 
 // --- Leftover tracking ------------------------------------------------------
 // The grayfix objects of the fuzz build have their malloc/calloc/realloc/free
-// (and posix_memalign/aligned_alloc) and fopen/fclose references renamed
+// (and posix_memalign/aligned_alloc) and fopen/fdopen/fopencookie/fclose references renamed
 // (objcopy) to these functions, so only
 // grayfix's own allocations and streams are tracked; libFuzzer's are not.
 
@@ -136,6 +136,20 @@ void GrayfixFuzzFree(void* p)
 FILE* GrayfixFuzzFopen(const char* name, const char* mode)
 {
     FILE* f = std::fopen(name, mode);
+    if (f != nullptr) LiveStreams().insert(f);
+    return f;
+}
+
+FILE* GrayfixFuzzFdopen(int fd, const char* mode)
+{
+    FILE* f = fdopen(fd, mode);
+    if (f != nullptr) LiveStreams().insert(f);
+    return f;
+}
+
+FILE* GrayfixFuzzFopencookie(void* cookie, const char* mode, cookie_io_functions_t functions)
+{
+    FILE* f = fopencookie(cookie, mode, functions);
     if (f != nullptr) LiveStreams().insert(f);
     return f;
 }

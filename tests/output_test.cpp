@@ -1,0 +1,218 @@
+// output_test.cpp - the writer never loses what was at the output path: a run
+// that fails to write leaves it byte for byte, whatever the path names (a
+// file, a link, a device, a FIFO), and no temporary file stays behind.
+
+#include <gtest/gtest.h>
+#include <sys/mount.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <thread>
+
+#include "test_util.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string Banner(const std::string& message) { return "\ngrayfix ERROR: " + message; }
+
+// A PGM of width x height 16-bit pixels: 2 * width * height bytes of samples.
+Bytes Pgm16(int width, int height, int seed)
+{
+    std::vector<int> pixels((std::size_t)width * height);
+    for (std::size_t i = 0; i < pixels.size(); ++i) pixels[i] = (int)((i * 7919 + seed) % 65536);
+    return MakePgm(width, height, 65535, pixels);
+}
+
+// The names in a directory, to see that nothing was left behind.
+std::vector<std::string> Listing(const std::string& directory)
+{
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(directory))
+        names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+std::function<void()> FileSizeLimit(rlim_t bytes)
+{
+    return [bytes] {
+        struct rlimit limit = {bytes, bytes};
+        setrlimit(RLIMIT_FSIZE, &limit);
+    };
+}
+
+mode_t Mode(const std::string& path)
+{
+    struct stat status;
+    return stat(path.c_str(), &status) == 0 ? status.st_mode & 07777 : 0;
+}
+
+}  // namespace
+
+// Under a file-size limit the write fails like any other: status 4, the
+// message of the step that failed, the path as it was, no signal.
+TEST(SafeOutputTest, FileSizeLimitLeavesThePathAsItWas)
+{
+    TempDir dir;
+    dir.Write("in.pgm", Pgm16(200, 200, 1));  // 80 000 sample bytes
+    dir.Write("old.pgm", Pgm16(3, 3, 2));
+    Bytes old = dir.Read("old.pgm");
+    std::vector<std::string> before = Listing(dir.Root());
+
+    struct Case {
+        std::string output;
+        rlim_t limit;
+        std::string message;
+    };
+    // Rows larger than the stream buffer fail while written; a small image
+    // waits in the buffer and fails when it is flushed at the close.
+    for (const Case& c : {Case{"old.pgm", 1000, "WriteImage: Error outputting image"},
+                          Case{"new.pgm", 1000, "WriteImage: Error outputting image"},
+                          Case{"in.pgm", 1000, "WriteImage: Error outputting image"}}) {
+        SCOPED_TRACE(c.output);
+        RunResult r = RunGrayfixWith(dir, {"in.pgm", c.output}, Options(-1, -1, FileSizeLimit(c.limit)));
+        EXPECT_EQ(r.signal, 0);
+        EXPECT_EQ(r.status, 4);
+        EXPECT_EQ(r.err, Banner(c.message));
+        EXPECT_EQ(Listing(dir.Root()), before);  // nothing new, no temporary file
+    }
+    EXPECT_EQ(dir.Read("old.pgm"), old);
+    EXPECT_EQ(dir.Read("in.pgm"), Pgm16(200, 200, 1));
+
+    dir.Write("small.pgm", Pgm16(10, 10, 3));
+    RunResult r = RunGrayfixWith(dir, {"small.pgm", "-t:negendian", "old.pgm"},
+                                 Options(-1, -1, FileSizeLimit(100)));
+    EXPECT_EQ(r.status, 4);
+    EXPECT_EQ(r.err, Banner("WriteImage: Error closing output file"));
+    EXPECT_EQ(dir.Read("old.pgm"), old);
+
+    // With room enough the same run replaces the file, byte for byte as always.
+    r = RunGrayfixWith(dir, {"in.pgm", "in.pgm"}, Options(-1, -1, FileSizeLimit(1 << 20)));
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(dir.Read("in.pgm"), Pgm16(200, 200, 1));
+}
+
+// A filesystem that fills up: a tiny tmpfs, where this process may mount one.
+TEST(SafeOutputTest, FullFilesystemLeavesThePathAsItWas)
+{
+    TempDir dir;
+    std::string mountPoint = dir.Path("small");
+    fs::create_directory(mountPoint);
+    if (mount("tmpfs", mountPoint.c_str(), "tmpfs", 0, "size=64k") != 0)
+        GTEST_SKIP() << "cannot mount a small tmpfs here (needs privileges): " << std::strerror(errno);
+    dir.Write("in.pgm", Pgm16(200, 200, 1));
+    dir.Write("small/old.pgm", Pgm16(3, 3, 2));
+    Bytes old = dir.Read("small/old.pgm");
+    RunResult r = RunGrayfix(dir, {"in.pgm", "small/old.pgm"});
+    EXPECT_EQ(r.status, 4);
+    EXPECT_EQ(r.err, Banner("WriteImage: Error outputting image"));
+    EXPECT_EQ(dir.Read("small/old.pgm"), old);
+    EXPECT_EQ(Listing(mountPoint), std::vector<std::string>{"old.pgm"});
+    r = RunGrayfix(dir, {"in.pgm", "small/new.pgm"});
+    EXPECT_EQ(r.status, 4);
+    EXPECT_EQ(Listing(mountPoint), std::vector<std::string>{"old.pgm"});
+    umount(mountPoint.c_str());
+}
+
+// What users rely on stays: links, permission bits, devices, FIFOs.
+TEST(SafeOutputTest, OutputKindsKeepTheirNature)
+{
+    TempDir dir;
+    Bytes image = Pgm16(20, 10, 4);
+    dir.Write("in.pgm", image);
+
+    // A symbolic link stays a link; the file it points to gets the image.
+    dir.Write("target.pgm", Pgm16(3, 3, 2));
+    fs::create_symlink("target.pgm", dir.Path("link.pgm"));
+    EXPECT_EQ(RunGrayfix(dir, {"in.pgm", "link.pgm"}).status, 0);
+    EXPECT_TRUE(fs::is_symlink(dir.Path("link.pgm")));
+    EXPECT_EQ(dir.Read("target.pgm"), image);
+    fs::create_symlink("made.pgm", dir.Path("dangling.pgm"));  // a link to nothing yet
+    EXPECT_EQ(RunGrayfix(dir, {"in.pgm", "dangling.pgm"}).status, 0);
+    EXPECT_TRUE(fs::is_symlink(dir.Path("dangling.pgm")));
+    EXPECT_EQ(dir.Read("made.pgm"), image);
+
+    // An existing file keeps its bits; a new one gets fopen's under the umask.
+    dir.Write("kept.pgm", Pgm16(3, 3, 2));
+    chmod(dir.Path("kept.pgm").c_str(), 0604);
+    EXPECT_EQ(RunGrayfix(dir, {"in.pgm", "kept.pgm"}).status, 0);
+    EXPECT_EQ(Mode(dir.Path("kept.pgm")), 0604u);
+    RunResult r = RunGrayfixWith(dir, {"in.pgm", "fresh.pgm"}, Options(-1, -1, [] { umask(027); }));
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(Mode(dir.Path("fresh.pgm")), 0640u);
+    EXPECT_EQ(dir.Read("fresh.pgm"), image);
+
+    // Another hard link to the file keeps the old image: the name given is
+    // replaced by a new file, as sed -i does.
+    dir.Write("first.pgm", Pgm16(3, 3, 2));
+    fs::create_hard_link(dir.Path("first.pgm"), dir.Path("second.pgm"));
+    EXPECT_EQ(RunGrayfix(dir, {"in.pgm", "first.pgm"}).status, 0);
+    EXPECT_EQ(dir.Read("first.pgm"), image);
+    EXPECT_EQ(dir.Read("second.pgm"), Pgm16(3, 3, 2));
+
+    // Devices are written in place, as before.
+    EXPECT_EQ(RunGrayfix(dir, {"in.pgm", "/dev/null"}).status, 0);
+    r = RunGrayfix(dir, {"in.pgm", "/dev/full"});
+    EXPECT_EQ(r.status, 4);
+    EXPECT_EQ(r.err, Banner("WriteImage: Error closing output file"));
+
+    // A FIFO is written straight to its reader.
+    ASSERT_EQ(mkfifo(dir.Path("fifo").c_str(), 0600), 0);
+    Bytes received;
+    std::thread reader([&] {
+        std::ifstream fifo(dir.Path("fifo"), std::ios::binary);
+        received.assign(std::istreambuf_iterator<char>(fifo), std::istreambuf_iterator<char>());
+    });
+    EXPECT_EQ(RunGrayfix(dir, {"in.pgm", "fifo"}).status, 0);
+    reader.join();
+    EXPECT_EQ(received, image);
+
+    EXPECT_EQ(Listing(dir.Root()),
+              (std::vector<std::string>{"dangling.pgm", "fifo", "first.pgm", "fresh.pgm", "in.pgm",
+                                        "kept.pgm", "link.pgm", "made.pgm", "second.pgm",
+                                        "target.pgm"}));
+}
+
+// No temporary file can be made in a read-only directory, but a writable file
+// there is still written, in place. Root may write anywhere, so a root test
+// run drops to an unprivileged user in the child.
+TEST(SafeOutputTest, ReadOnlyDirectoryWithAWritableFileIsWrittenInPlace)
+{
+    TempDir dir;
+    Bytes image = Pgm16(20, 10, 4);
+    dir.Write("in.pgm", image);
+    fs::create_directory(dir.Path("ro"));
+    dir.Write("ro/out.pgm", Pgm16(3, 3, 2));
+    chmod(dir.Root().c_str(), 0755);
+    chmod(dir.Path("in.pgm").c_str(), 0644);
+    chmod(dir.Path("ro/out.pgm").c_str(), 0666);
+    chmod(dir.Path("ro").c_str(), 0555);
+    struct stat before;
+    ASSERT_EQ(stat(dir.Path("ro/out.pgm").c_str(), &before), 0);
+    bool root = geteuid() == 0;
+    RunOptions options;
+    options.inChild = [root] {
+        if (root && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(126);
+    };
+    RunResult r = RunGrayfixWith(dir, {"in.pgm", "ro/out.pgm"}, options);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(dir.Read("ro/out.pgm"), image);
+    struct stat after;
+    ASSERT_EQ(stat(dir.Path("ro/out.pgm").c_str(), &after), 0);
+    EXPECT_EQ(after.st_ino, before.st_ino);
+    EXPECT_EQ(Listing(dir.Path("ro")), std::vector<std::string>{"out.pgm"});
+    // Nor can a file be created there: the open fails as it always did.
+    r = RunGrayfixWith(dir, {"in.pgm", "ro/new.pgm"}, options);
+    EXPECT_EQ(r.status, 4);
+    EXPECT_EQ(r.err, Banner("WriteImage: Error openning output file"));
+    chmod(dir.Path("ro").c_str(), 0755);
+}
