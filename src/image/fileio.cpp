@@ -27,11 +27,16 @@ namespace {
 // ask for what they need (a header, then the pixels and one byte more to tell
 // a too-long file), so an endless device such as /dev/zero ends the run just as
 // a long regular file would instead of filling memory.
+struct CopyView;
+
 struct StreamCopy {
     std::string name;
     FILE* source = nullptr;  // stdin or a stream of our own
     std::vector<unsigned char> bytes;
     bool ended = false;
+    // The open streams over the copy. Owned here rather than by the streams,
+    // so that a run ending in a fatal error leaves nothing unreachable.
+    std::vector<std::unique_ptr<CopyView>> views;
 
     // Reads from the source until `end` bytes are held or the source ends.
     void Fill(std::size_t end)
@@ -47,13 +52,15 @@ struct StreamCopy {
     }
 };
 
-std::vector<std::unique_ptr<StreamCopy>> Copies;
-
 // One open stream over a copy: its own position, the copy shared.
 struct CopyView {
     StreamCopy* copy;
     std::size_t position;
 };
+
+// Never destroyed: streams still open when a fatal error calls exit are
+// flushed by the C library after static destructors have run.
+std::vector<std::unique_ptr<StreamCopy>>& Copies = *new std::vector<std::unique_ptr<StreamCopy>>;
 
 ssize_t ReadView(void* cookie, char* buffer, std::size_t size)
 {
@@ -83,17 +90,24 @@ int SeekView(void* cookie, off64_t* offset, int whence)
     return 0;
 }
 
+void DropView(CopyView* view)
+{
+    auto& views = view->copy->views;
+    views.erase(std::find_if(views.begin(), views.end(), [view](auto& v) { return v.get() == view; }));
+}
+
 int CloseView(void* cookie)
 {
-    delete (CopyView*)cookie;
+    DropView((CopyView*)cookie);
     return 0;
 }
 
 FILE* OpenView(StreamCopy* copy)
 {
-    auto* view = new CopyView{copy, 0};
+    copy->views.push_back(std::make_unique<CopyView>(CopyView{copy, 0}));
+    CopyView* view = copy->views.back().get();
     FILE* file = fopencookie(view, "rb", {ReadView, nullptr, SeekView, CloseView});
-    if (file == nullptr) delete view;
+    if (file == nullptr) DropView(view);
     return file;
 }
 

@@ -16,7 +16,8 @@ bool IsStdStream(const char* name);
 // that copy, so readers can seek and reopen it. nullptr when it cannot be opened.
 FILE* OpenInputFile(const char* name);
 
-// Frees the memory copy of a streamed input once no reader needs it again.
+// Frees the memory copy of a streamed input once no reader needs it again
+// (every stream over it closed).
 void ReleaseInputCopy(const char* name);
 
 // An output being written. For a regular file, or a path where nothing exists
