@@ -9,11 +9,16 @@
 # Environment: BUILD (build directory, default build), SIZE (image width and
 # height, default 4096), MIN_RUNS / MAX_RUNS (timed runs per command, default
 # 3 / 10: hyperfine stops after about three seconds once MIN_RUNS are done),
-# JOBS (build parallelism, default 2).
+# SLOW (seconds, default 10: a command whose checking run takes longer is
+# timed by that one run), LIMIT (seconds, default 120: a command still running
+# then is stopped and reported as slower than that), JOBS (build parallelism,
+# default 2).
 #
 # Installs nothing. Needs hyperfine; each peer that is missing is skipped and
 # named in the output. Debian packages: hyperfine netpbm libvips-tools
-# graphicsmagick gmic.
+# graphicsmagick gmic. When the build directory was configured with
+# -DGRAYFIX_BENCH=ON and OpenCV is installed (libopencv-dev), the in-process
+# comparison opencv_bench is built and run too, and its table appended.
 set -euo pipefail
 
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -22,6 +27,8 @@ case $BUILD in /*) ;; *) BUILD=$ROOT/$BUILD ;; esac
 SIZE=${SIZE:-4096}
 MIN_RUNS=${MIN_RUNS:-3}
 MAX_RUNS=${MAX_RUNS:-10}
+SLOW=${SLOW:-10}
+LIMIT=${LIMIT:-120}
 JOBS=${JOBS:-2}
 OUT=$BUILD/bench
 WORK=$OUT/work
@@ -51,8 +58,10 @@ declare -a ROWS=()
 declare -A GRAYFIX_MEDIAN=() SKIPPED=()
 
 # time_command JOB IMAGE TOOL BINARY COMMAND
-# One untimed run first: it warms the page cache and proves the command works
+# One checking run first: it warms the page cache and proves the command works
 # (a failing command is reported, not timed); then hyperfine takes the median.
+# The checking run is timed too: beyond SLOW seconds it is the only run, and at
+# LIMIT seconds it is stopped (some peers take minutes on large windows).
 time_command()
 {
     local job=$1 image=$2 tool=$3 binary=$4 command=$5
@@ -60,16 +69,27 @@ time_command()
         SKIPPED["$binary"]=1
         return
     fi
-    if ! sh -c "$command" >/dev/null 2>"$WORK/last.err"; then
+    local start end status=0 median
+    start=$(date +%s.%N)
+    timeout "$LIMIT" sh -c "$command" >/dev/null 2>"$WORK/last.err" || status=$?
+    end=$(date +%s.%N)
+    if ((status == 124)); then
+        echo "run_bench: $job $image: '$command' stopped after $LIMIT s" >&2
+        ROWS+=("$job|$image|$tool|timeout")
+        return
+    fi
+    if ((status != 0)); then
         echo "run_bench: $job $image: '$command' failed: $(head -c 300 "$WORK/last.err")" >&2
         ROWS+=("$job|$image|$tool|failed")
         return
     fi
-    hyperfine --style none --warmup 0 --min-runs "$MIN_RUNS" --max-runs "$MAX_RUNS" \
-        --export-csv "$WORK/last.csv" -n "$tool" "$command" >/dev/null 2>&1
-    # CSV columns: command,mean,stddev,median,user,system,min,max
-    local median
-    median=$(awk -F, 'NR == 2 { print $4 }' "$WORK/last.csv")
+    median=$(awk -v a="$start" -v b="$end" 'BEGIN { printf "%.6f", b - a }')
+    if awk -v t="$median" -v slow="$SLOW" 'BEGIN { exit !(t <= slow) }'; then
+        hyperfine --style none --warmup 0 --min-runs "$MIN_RUNS" --max-runs "$MAX_RUNS" \
+            --export-csv "$WORK/last.csv" -n "$tool" "$command" >/dev/null 2>&1
+        # CSV columns: command,mean,stddev,median,user,system,min,max
+        median=$(awk -F, 'NR == 2 { print $4 }' "$WORK/last.csv")
+    fi
     [[ $tool == grayfix ]] && GRAYFIX_MEDIAN["$job|$image"]=$median
     ROWS+=("$job|$image|$tool|$median")
     printf '%-14s %-7s %-26s %8.4f s\n' "$job" "$image" "$tool" "$median" >&2
@@ -88,13 +108,16 @@ for bits in 8 16; do
     time_command copy "$image" pamtopnm pamtopnm "pamtopnm $in > out.pgm"
     time_command copy "$image" "vips copy" vips "vips copy $in out.pgm"
 
-    for radius in 1 2; do
+    for radius in 1 2 3 5 10; do
         n=$((2 * radius + 1))
         job="median ${n}x${n}"
         time_command "$job" "$image" grayfix "$GRAYFIX" "$GRAYFIX $in -t:denoise:$radius:0 out.pgm > /dev/null"
         time_command "$job" "$image" pgmmedian pgmmedian "pgmmedian -width $n -height $n $in > out.pgm"
         time_command "$job" "$image" "vips rank" vips "vips rank $in out.pgm $n $n $((n * n / 2))"
-        time_command "$job" "$image" "gm -median" gm "gm convert $in -median $radius out.pgm"
+        # gm -median takes about 15 s at 3x3 and grows with the window area: minutes from 7x7 on.
+        if ((radius <= 2)); then
+            time_command "$job" "$image" "gm -median" gm "gm convert $in -median $radius out.pgm"
+        fi
         time_command "$job" "$image" "gmic -median" gmic "gmic -v - $in -median $n -o out.pgm"
     done
 
@@ -144,6 +167,10 @@ done
             echo "| $job | $image | $tool | failed | | |"
             continue
         fi
+        if [[ $median == timeout ]]; then
+            echo "| $job | $image | $tool | > $LIMIT | | |"
+            continue
+        fi
         base=${GRAYFIX_MEDIAN["$job|$image"]:-}
         awk -v job="$job" -v image="$image" -v tool="$tool" -v t="$median" -v g="$base" \
             -v mp="$MPIXELS" 'BEGIN {
@@ -155,7 +182,9 @@ done
     echo "Images: ${SIZE} x ${SIZE} from make_sample; MPixel/s counts input pixels."
     echo "Ratio = tool median / grayfix median (above 1: grayfix is faster)."
     echo "Peers single-threaded (VIPS_CONCURRENCY=1 OMP_NUM_THREADS=1 MAGICK_THREAD_LIMIT=1);"
-    echo "one untimed warm-up run, then ${MIN_RUNS} to ${MAX_RUNS} timed runs per command (hyperfine)."
+    echo "one checking run, then ${MIN_RUNS} to ${MAX_RUNS} timed runs per command (hyperfine); a command"
+    echo "whose checking run took more than ${SLOW} s is timed by that run alone, and one still"
+    echo "running after ${LIMIT} s is stopped and shown as \"> ${LIMIT}\"."
     echo
     echo "Notes on what the peers compute (checked against exact references):"
     echo "- Every grayfix run also computes and prints the statistics twice (each a full"
@@ -165,6 +194,7 @@ done
     echo "  the border differ. Interior pixels are identical unless noted below."
     echo "- vips rank 5x5 on 8-bit images (vips 8.14) gives values that differ from the exact"
     echo "  median in most interior pixels; its 3x3 and 16-bit results are exact."
+    echo "- gm -median is timed for 3x3 and 5x5 only: from 7x7 on it takes minutes."
     echo "- smooth: vips conv (integer) and gm -convolve on 8-bit images round differently"
     echo "  (off by 1 on part of the pixels); pnmconvol, and all three on 16 bits, match."
     echo "- downsize: pamscale needs -linear to average the values themselves (without it"
@@ -183,7 +213,7 @@ done
     echo "peer; no-transform copy within 3x of cat; median 3x3 at least 3x faster than"
     echo "the fastest peer):"
     printf '%s\n' "${ROWS[@]}" | awk -F'|' '
-        $4 == "failed" { next }
+        $4 == "failed" || $4 == "timeout" { next }
         { key = $1 " " $2; if (!(key in order)) { order[key] = ++count; keys[count] = key } }
         $3 == "grayfix" { mine[key] = $4; next }
         $3 == "cat (floor)" { floor[key] = $4; next }
@@ -210,6 +240,28 @@ done
         echo "Skipped, not installed: ${!SKIPPED[*]}."
     fi
 } >"$RESULTS"
+
+# The in-process OpenCV comparison, when this build directory can have it.
+if grep -q '^GRAYFIX_BENCH:BOOL=ON' "$BUILD/CMakeCache.txt" 2>/dev/null; then
+    cmake --build "$BUILD" -j "$JOBS" --target opencv_bench >/dev/null 2>&1 || true
+fi
+OPENCV_BENCH=$BUILD/bench/opencv_bench
+if [[ -x $OPENCV_BENCH ]]; then
+    echo "run_bench: running $OPENCV_BENCH" >&2
+    {
+        echo
+        echo "In-process comparison with OpenCV (bench/opencv_bench, CPU time, one thread each):"
+        echo
+        echo '```text'
+        "$OPENCV_BENCH" 2>&1 || echo "opencv_bench failed (status $?)"
+        echo '```'
+    } >>"$RESULTS"
+else
+    echo "run_bench: opencv_bench not built (needs libopencv-dev and a build configured with" \
+        "-DGRAYFIX_BENCH=ON), skipped" >&2
+    printf '\nOpenCV comparison skipped: opencv_bench not built (libopencv-dev, -DGRAYFIX_BENCH=ON).\n' \
+        >>"$RESULTS"
+fi
 
 cat "$RESULTS"
 echo
