@@ -10,7 +10,7 @@
 # height, default 4096), MIN_RUNS / MAX_RUNS (timed runs per command, default
 # 3 / 10: hyperfine stops after about three seconds once MIN_RUNS are done),
 # SLOW (seconds, default 10: a command whose checking run takes longer is
-# timed by that one run), LIMIT (seconds, default 120: a command still running
+# timed by that one run), LIMIT (seconds, default 60: a command still running
 # then is stopped and reported as slower than that), JOBS (build parallelism,
 # default 2).
 #
@@ -28,7 +28,7 @@ SIZE=${SIZE:-4096}
 MIN_RUNS=${MIN_RUNS:-3}
 MAX_RUNS=${MAX_RUNS:-10}
 SLOW=${SLOW:-10}
-LIMIT=${LIMIT:-120}
+LIMIT=${LIMIT:-60}
 JOBS=${JOBS:-2}
 OUT=$BUILD/bench
 WORK=$OUT/work
