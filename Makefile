@@ -6,8 +6,11 @@ BUILD ?= build
 ASAN_BUILD ?= build-asan
 
 PREFIX ?= /usr/local
+# Debian architecture of `make package` (amd64, arm64 or s390x).
+ARCH ?= $(shell dpkg --print-architecture 2>/dev/null || echo amd64)
 
-.PHONY: all run test test-release test-asan sample install uninstall bench fuzz clean
+.PHONY: all run test test-release test-asan sample install install-files uninstall package bench \
+        fuzz clean
 
 all:
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release
@@ -29,12 +32,38 @@ test-asan:
 	cmake --build $(ASAN_BUILD) -j $(JOBS)
 	cd $(ASAN_BUILD) && ctest --output-on-failure -j $(JOBS)
 
+# The directories of an install, as cmake --install lays them out. Those that
+# do not exist yet are listed in install_dirs.txt, deepest first, so that
+# `make uninstall` removes them again once empty, and never any other.
+INSTALL_DIRS = bin share/man/man1 share/bash-completion/completions share/doc/grayfix
+
 install: all
+	@$(MAKE) --no-print-directory install-files
+
+# The install step alone, of what $(BUILD) holds.
+install-files:
+	@for dir in $(INSTALL_DIRS); do \
+	    dir="$(PREFIX)/$$dir"; \
+	    while [ -n "$$dir" ] && [ ! -e "$$dir" ]; do \
+	        echo "$$dir"; \
+	        case $$dir in */*) dir=$${dir%/*} ;; *) break ;; esac; \
+	    done; \
+	done | sort -ru > $(BUILD)/install_dirs.txt
 	cmake --install $(BUILD) --prefix $(PREFIX)
 
 # cmake --install records every file it wrote in the build directory.
 uninstall:
 	xargs -r rm -f -- < $(BUILD)/install_manifest.txt
+	if [ -f $(BUILD)/install_dirs.txt ]; then \
+	    while IFS= read -r dir; do \
+	        if [ -d "$$dir" ]; then rmdir --ignore-fail-on-non-empty -- "$$dir"; fi; \
+	    done < $(BUILD)/install_dirs.txt; \
+	    rm -f $(BUILD)/install_dirs.txt; \
+	fi
+
+# grayfix_<version>_<arch>.deb in this directory (see packaging/build_deb.sh).
+package:
+	bash packaging/build_deb.sh $(ARCH)
 
 bench:
 	bash bench/run_bench.sh

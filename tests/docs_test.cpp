@@ -165,8 +165,9 @@ TEST(ManPageTest, GroffAndMandocFindNothingToWarnAbout)
     if (!checked) GTEST_SKIP() << "neither groff nor mandoc is installed";
 }
 
-// `cmake --install` rewrites install_manifest.txt in the build directory, the
-// list `make uninstall` removes; keep a real installation's list intact.
+// An install rewrites install_manifest.txt and install_dirs.txt in the build
+// directory, the lists `make uninstall` removes; keep a real installation's
+// lists intact.
 class ManifestGuard {
 public:
     explicit ManifestGuard(std::string path) : path_(std::move(path)), had_(fs::exists(path_))
@@ -190,41 +191,50 @@ private:
     std::string saved_;
 };
 
-TEST(InstallTest, PutsBinaryManPageAndCompletionUnderThePrefixAndUninstallRemovesThem)
+// The prefix has bin/ and share/ already (as /usr/local has): uninstall
+// removes every file and the directories the install made, and no other.
+TEST(InstallTest, PutsFilesUnderThePrefixAndUninstallRemovesThemAndTheDirectoriesItMade)
 {
     if (!HaveTool("cmake") || !HaveTool("make")) GTEST_SKIP() << "cmake or make missing";
     TempDir dir;
     std::string prefix = dir.Path("prefix");
-    std::string manifest = BuildDir() + "/install_manifest.txt";
-    ManifestGuard guard(manifest);
+    ASSERT_TRUE(fs::create_directories(prefix + "/bin"));
+    ASSERT_TRUE(fs::create_directories(prefix + "/share"));
+    ManifestGuard guard(BuildDir() + "/install_manifest.txt");
+    ManifestGuard dirsGuard(BuildDir() + "/install_dirs.txt");
+    std::string make = "make -s -C " + Quote(SourceDir()) + " BUILD=" + Quote(BuildDir());
 
-    ShellResult install =
-        RunShell(dir, "cmake --install " + Quote(BuildDir()) + " --prefix " + Quote(prefix));
+    ShellResult install = RunShell(dir, make + " install-files PREFIX=" + Quote(prefix));
     ASSERT_EQ(install.status, 0) << install.out << install.err;
     std::string bin = prefix + "/bin/grayfix", man = prefix + "/share/man/man1/grayfix.1";
     std::string completion = prefix + "/share/bash-completion/completions/grayfix";
+    std::string readme = prefix + "/share/doc/grayfix/README.md";
+    std::string copyright = prefix + "/share/doc/grayfix/copyright";
     ASSERT_TRUE(fs::exists(bin));
     EXPECT_EQ(access(bin.c_str(), X_OK), 0);
     EXPECT_EQ(Slurp(man), Slurp(SourceDir() + "/grayfix.1"));
     EXPECT_EQ(Slurp(completion), Slurp(SourceDir() + "/tools/grayfix.bash-completion"));
+    EXPECT_EQ(Slurp(readme), Slurp(SourceDir() + "/README.md"));
+    EXPECT_EQ(Slurp(copyright), Slurp(SourceDir() + "/packaging/copyright"));
 
     // The installed binary runs: without arguments it prints the usage text.
     ShellResult usage = RunShell(dir, Quote(bin));
     EXPECT_EQ(usage.status, 1);
     EXPECT_NE(usage.out.find("grayfix v. 0.73b"), std::string::npos);
 
-    std::istringstream listed(Slurp(manifest));
+    std::istringstream listed(Slurp(BuildDir() + "/install_manifest.txt"));
     std::vector<std::string> files;
     for (std::string line; std::getline(listed, line);) files.push_back(line);
     std::sort(files.begin(), files.end());
-    EXPECT_EQ(files, (std::vector<std::string>{bin, completion, man}));
+    EXPECT_EQ(files, (std::vector<std::string>{bin, completion, readme, copyright, man}));
 
-    ShellResult uninstall = RunShell(
-        dir, "make -s -C " + Quote(SourceDir()) + " uninstall BUILD=" + Quote(BuildDir()));
+    ShellResult uninstall = RunShell(dir, make + " uninstall");
     EXPECT_EQ(uninstall.status, 0) << uninstall.err;
-    EXPECT_FALSE(fs::exists(bin));
-    EXPECT_FALSE(fs::exists(man));
-    EXPECT_FALSE(fs::exists(completion));
+    for (const std::string& file : files) EXPECT_FALSE(fs::exists(file)) << file;
+    for (const char* made : {"/share/man", "/share/bash-completion", "/share/doc"})
+        EXPECT_FALSE(fs::exists(prefix + made)) << made;
+    EXPECT_TRUE(fs::is_directory(prefix + "/bin"));
+    EXPECT_TRUE(fs::is_directory(prefix + "/share"));
 }
 
 class BatchHelperTest : public ::testing::Test {
