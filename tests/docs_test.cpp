@@ -315,3 +315,30 @@ TEST_F(BatchHelperTest, BadUsageEndsWithStatus2)
     EXPECT_EQ(missing.out, "");
     EXPECT_NE(missing.err.find("cannot run ./no-such-grayfix"), std::string::npos);
 }
+
+// The README's gallery shows each picture with the commands that made it:
+// those commands must be the script's own, and the pictures must exist.
+TEST(GalleryTest, ReadmeShowsTheScriptsCommandsAndExistingPictures)
+{
+    std::string readme = Slurp(SourceDir() + "/README.md");
+    std::string script = Slurp(SourceDir() + "/tools/make_gallery.sh");
+    std::size_t start = readme.find("### Pictures");
+    ASSERT_NE(start, std::string::npos);
+    std::istringstream section(readme.substr(start, readme.find("\n## ", start) - start));
+    int commands = 0, pictures = 0;
+    for (std::string line; std::getline(section, line);) {
+        if (line.rfind("grayfix ", 0) == 0 || line.rfind("pnmnorm ", 0) == 0) {
+            ++commands;
+            EXPECT_NE(script.find(line), std::string::npos) << line;
+        }
+        std::size_t image = line.find("](docs/gallery/");
+        if (line.rfind("![", 0) == 0 && image != std::string::npos) {
+            ++pictures;
+            std::string path = line.substr(image + 2, line.size() - image - 3);
+            EXPECT_TRUE(fs::exists(SourceDir() + "/" + path)) << path;
+            EXPECT_NE(script.find(fs::path(path).filename().string()), std::string::npos) << path;
+        }
+    }
+    EXPECT_EQ(pictures, 8);
+    EXPECT_GE(commands, 20);
+}
