@@ -342,3 +342,41 @@ TEST(GalleryTest, ReadmeShowsTheScriptsCommandsAndExistingPictures)
     EXPECT_EQ(pictures, 8);
     EXPECT_GE(commands, 20);
 }
+
+// The README's recipe for several machines, run as written with this machine
+// as the only host: the CSV it collects must be what one local run of the
+// batch helper writes, and the returned images must be there.
+TEST(SeveralMachinesTest, ReadmeRecipeCollectsTheBatchCsvInOneFile)
+{
+    if (!HaveTool("parallel")) GTEST_SKIP() << "GNU parallel is not installed (apt-get install parallel)";
+    std::string readme = Slurp(SourceDir() + "/README.md");
+    std::size_t section = readme.find("## When one machine is not enough");
+    ASSERT_NE(section, std::string::npos);
+    std::size_t call = readme.find("\nparallel ", section);
+    ASSERT_NE(call, std::string::npos);
+    std::size_t start = readme.rfind("```sh\n", call) + 6, end = readme.find("```", call);
+    std::string recipe = readme.substr(start, end - start);
+
+    TempDir dir;
+    ASSERT_TRUE(fs::create_directories(dir.Path("corpus")));
+    ASSERT_TRUE(fs::create_directories(dir.Path("tools")));
+    fs::copy_file(SourceDir() + "/tools/grayfix_batch.sh", dir.Path("tools/grayfix_batch.sh"));
+    dir.Write("corpus/abc.pgm", MakePgm(3, 1, 255, {97, 98, 99}));
+    dir.Write("corpus/deep.pgm", MakePgm(2, 2, 4095, {1, 700, 4000, 3}));
+    dir.Write("corpus/short.pgm", ToBytes("P5\n4 4\n255\nxy"));
+    dir.Write("hosts.txt", ToBytes(":\n"));
+    std::string path = "PATH=" + Quote(BuildDir()) + ":\"$PATH\"; export PATH; ";
+
+    ShellResult run = RunShell(dir, path + recipe);
+    EXPECT_EQ(run.status, 1) << run.err;  // parallel: one failed run
+    ASSERT_TRUE(fs::create_directories(dir.Path("direct")));
+    ShellResult direct = RunShell(
+        dir, path + "sh tools/grayfix_batch.sh -d direct -t decorrelatemed corpus/*.pgm");
+    EXPECT_EQ(direct.status, 1);
+    EXPECT_EQ(dir.Read("h0.csv"), ToBytes(direct.out));
+    EXPECT_NE(direct.out.find("corpus/short.pgm,-t:decorrelatemed,2,"), std::string::npos);
+    for (const char* name : {"abc.pgm", "deep.pgm"})
+        EXPECT_EQ(dir.Read(std::string("med/") + name), dir.Read(std::string("direct/") + name))
+            << name;
+    EXPECT_FALSE(dir.Exists("med/short.pgm"));
+}
