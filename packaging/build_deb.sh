@@ -26,14 +26,6 @@ toolchain=()
 if [ "$arch" != "$host" ]; then
     command -v "$processor-linux-gnu-g++" >/dev/null || need+=("g++-$processor-linux-gnu")
     toolchain=(-DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/toolchain-$processor.cmake")
-    # dpkg-shlibdeps names the packages that hold the libraries the binary
-    # links; for another architecture those are its multiarch packages.
-    if ! dpkg --print-foreign-architectures | grep -qx "$arch"; then
-        dpkg --add-architecture "$arch"
-    fi
-    for lib in libc6 libstdc++6 libgcc-s1; do
-        dpkg -s "$lib:$arch" >/dev/null 2>&1 || need+=("$lib:$arch")
-    done
 fi
 if [ ${#need[@]} -gt 0 ]; then
     if [ "${GRAYFIX_DEB_NO_APT:-0}" = 1 ]; then
@@ -59,6 +51,24 @@ cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DGRAYFIX_TESTS=OFF "${toolcha
     -DCMAKE_EXE_LINKER_FLAGS="$(flags LDFLAGS)"
 cmake --build "$build" -j "$(nproc)"
 rm -f "$build"/grayfix_*.deb
-(cd "$build" && cpack -G DEB)
+if [ "$arch" = "$host" ]; then
+    (cd "$build" && cpack -G DEB)
+else
+    # dpkg-shlibdeps finds the target's libraries in the cross toolchain's
+    # tree, whose packages name the dependencies libc6:arm64 or
+    # libgcc-s1-arm64-cross: on the target they are libc6 and libgcc-s1.
+    # (Installing the target's own libc6:arm64 instead would put it in the
+    # loader cache, where qemu-user's runs of the cross builds pick it up.)
+    binary=$(realpath "$build/grayfix")
+    probe=$(mktemp -d)
+    mkdir "$probe/debian" && touch "$probe/debian/control"
+    depends=$(cd "$probe" && dpkg-shlibdeps -O --ignore-missing-info \
+        -l"/usr/$processor-linux-gnu/lib" "$binary" 2>/dev/null |
+        sed -e 's/^shlibs:Depends=//' -e "s/:$arch//g" -e "s/-$arch-cross//g")
+    rm -rf "$probe"
+    [ -n "$depends" ] || { echo "build_deb.sh: no Depends for $arch" >&2; exit 1; }
+    (cd "$build" && cpack -G DEB -D CPACK_DEBIAN_PACKAGE_SHLIBDEPS=OFF \
+        -D CPACK_DEBIAN_PACKAGE_DEPENDS="$depends")
+fi
 cp "$build"/grayfix_*_"$arch".deb "$out"/
 ls -l "$out"/grayfix_*_"$arch".deb
