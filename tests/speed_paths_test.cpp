@@ -232,6 +232,8 @@ INSTANTIATE_TEST_SUITE_P(Paths, StatsPathTest,
                          ::testing::Values(Crc32Portable, Crc32Clmul, Crc32Vclmul), PathName);
 
 // ---- The window filters on every vector path ----
+// They read and write rows through the image store's 16-bit row conversions, which
+// follow the same path, so these tests cover those in both byte orders too.
 
 class WindowPathTest : public ::testing::TestWithParam<SimdPath> {
 protected:

@@ -6,6 +6,9 @@
 #include <algorithm>
 #include <cstring>
 
+#include "image/row_kernels.h"  // the baseline build of the 16-bit row conversions
+#include "support/simd.h"
+
 const char* ImgFileName = nullptr;
 int ImgImageWidth = 0;
 int ImgImageHeight = 0;
@@ -58,26 +61,37 @@ bool ImgSamplesInRange()
     return largest <= (unsigned)ImgLevelMax;
 }
 
+// The 16-bit row conversions of the vector path chosen for this run.
+static const ImgRowKernels& RowKernels()
+{
+    static constexpr ImgRowKernels baseline = MakeImgRowKernels();
+#ifdef GRAYFIX_SIMD_X86
+    if (GetSimdPath() == SimdAvx512) return ImgRowKernelsAvx512;
+    if (GetSimdPath() == SimdAvx2) return ImgRowKernelsAvx2;
+#endif
+    return baseline;
+}
+
 template <typename T> void ImgReadRow(int y, T* row)
 {
     const unsigned char* p = ImgData + PixelIndex(0, y) * sizeof(T);
     int width = ImgImageWidth;
-    if constexpr (sizeof(T) == 1) {
+    if constexpr (sizeof(T) == 1)
         std::memcpy(row, p, (std::size_t)width);
-    } else if (ImgBigEndian) {  // two loops with fixed byte offsets vectorise; one with a variable offset does not
-        for (int x = 0; x < width; ++x) row[x] = (T)(p[2 * x] << 8 | p[2 * x + 1]);
-    } else {
-        for (int x = 0; x < width; ++x) row[x] = (T)(p[2 * x + 1] << 8 | p[2 * x]);
-    }
+    else
+        RowKernels().unpack[ImgBigEndian != 0](p, row, width);
 }
 
 template <typename T> void ImgWriteRow(int y, const T* row)
 {
     int width = ImgImageWidth;
-    // No value exceeds the OR of them all, and without SSE4.1 an OR pass is much quicker
-    // than a max pass over 16-bit values; the max is needed only for a maxval like 1000.
+    // No value exceeds the OR of them all, and an OR pass is much quicker than a max pass
+    // (SSE2 has no 16-bit unsigned max); the max is needed only for a maxval like 1000.
     T bits = 0;
-    for (int x = 0; x < width; ++x) bits |= row[x];
+    if constexpr (sizeof(T) == 1)
+        for (int x = 0; x < width; ++x) bits |= row[x];
+    else
+        bits = RowKernels().bits(row, width);
     T largest = bits;
     if (bits > ImgLevelMax) {
         largest = 0;
@@ -88,13 +102,10 @@ template <typename T> void ImgWriteRow(int y, const T* row)
         return;
     }
     unsigned char* p = ImgData + PixelIndex(0, y) * sizeof(T);
-    if constexpr (sizeof(T) == 1) {
+    if constexpr (sizeof(T) == 1)
         std::memcpy(p, row, (std::size_t)width);
-    } else if (ImgBigEndian) {
-        for (int x = 0; x < width; ++x) { p[2 * x] = (unsigned char)(row[x] >> 8); p[2 * x + 1] = (unsigned char)row[x]; }
-    } else {
-        for (int x = 0; x < width; ++x) { p[2 * x + 1] = (unsigned char)(row[x] >> 8); p[2 * x] = (unsigned char)row[x]; }
-    }
+    else
+        RowKernels().pack[ImgBigEndian != 0](row, p, width);
 }
 
 template void ImgReadRow<uint8_t>(int, uint8_t*);

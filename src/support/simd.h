@@ -1,5 +1,6 @@
-// simd.h - the vector instruction set of the window filters (denoise 3x3/5x5, soften),
-// chosen once per run from what the processor offers.
+// simd.h - the vector instruction set of the window filters (denoise 3x3/5x5, soften)
+// and of the image store's 16-bit row conversions, chosen once per run from what the
+// processor offers.
 #pragma once
 
 // The wide kernels exist only in x86-64 builds by GCC or Clang, which compile them with

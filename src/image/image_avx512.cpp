@@ -1,0 +1,10 @@
+// image_avx512.cpp - the image store's row conversions built for AVX-512BW; used only when
+// the processor has it (support/simd.h chooses).
+
+#include "support/simd.h"
+
+#ifdef GRAYFIX_SIMD_X86
+#include "image/row_kernels.h"
+
+constinit const ImgRowKernels ImgRowKernelsAvx512 = MakeImgRowKernels();
+#endif

@@ -1,0 +1,69 @@
+// row_kernels.h - the image store's 16-bit row conversions (unpacking and packing
+// either byte order, and the OR of a row for its range test), loops the compiler
+// vectorises. Included once by each vector path's source (image.cpp, image_avx2.cpp,
+// image_avx512.cpp), which compiles it for its target; support/simd.h chooses.
+//
+// The kernels have internal linkage on purpose: a shared inline function could be
+// merged by the linker with a copy built for a wider target and then run where that
+// target is missing.
+#pragma once
+
+#include <cstdint>
+
+#include "support/simd.h"
+
+struct ImgRowKernels {
+    void (*unpack[2])(const unsigned char* p, uint16_t* row, int width);  // [bigEndian]
+    void (*pack[2])(const uint16_t* row, unsigned char* p, int width);    // [bigEndian]
+    uint16_t (*bits)(const uint16_t* row, int width);                      // OR of the row
+};
+
+#ifdef GRAYFIX_SIMD_X86
+extern const ImgRowKernels ImgRowKernelsAvx2;
+extern const ImgRowKernels ImgRowKernelsAvx512;
+#endif
+
+namespace {
+
+// Two loops with fixed byte offsets vectorise; one with a variable offset does not.
+void UnpackLittle(const unsigned char* p, uint16_t* row, int width)
+{
+    for (int x = 0; x < width; ++x) row[x] = (uint16_t)(p[2 * x + 1] << 8 | p[2 * x]);
+}
+
+void UnpackBig(const unsigned char* p, uint16_t* row, int width)
+{
+    for (int x = 0; x < width; ++x) row[x] = (uint16_t)(p[2 * x] << 8 | p[2 * x + 1]);
+}
+
+void PackLittle(const uint16_t* row, unsigned char* p, int width)
+{
+    for (int x = 0; x < width; ++x) {
+        p[2 * x + 1] = (unsigned char)(row[x] >> 8);
+        p[2 * x] = (unsigned char)row[x];
+    }
+}
+
+void PackBig(const uint16_t* row, unsigned char* p, int width)
+{
+    for (int x = 0; x < width; ++x) {
+        p[2 * x] = (unsigned char)(row[x] >> 8);
+        p[2 * x + 1] = (unsigned char)row[x];
+    }
+}
+
+uint16_t OrOfRow(const uint16_t* row, int width)
+{
+    uint16_t bits = 0;
+    for (int x = 0; x < width; ++x) bits |= row[x];
+    return bits;
+}
+
+// This file's kernels as a table, for a constinit definition: no start-up code runs
+// with a wider target's instructions.
+constexpr ImgRowKernels MakeImgRowKernels()
+{
+    return {{UnpackLittle, UnpackBig}, {PackLittle, PackBig}, OrOfRow};
+}
+
+}  // namespace
