@@ -32,6 +32,14 @@ test-asan:
 	cmake --build $(ASAN_BUILD) -j $(JOBS)
 	cd $(ASAN_BUILD) && ctest --output-on-failure -j $(JOBS)
 
+# The whole suite built for other processors (CROSS_ARCHS, each with a
+# cmake/toolchain-ARCH.cmake) and run under qemu-user, in build-ARCH.
+CROSS_ARCHS ?= aarch64 s390x
+
+.PHONY: test-cross
+test-cross:
+	JOBS=$(JOBS) bash tests/cross/run_cross.sh $(CROSS_ARCHS)
+
 # The directories of an install, as cmake --install lays them out. Those that
 # do not exist yet are listed in install_dirs.txt, deepest first, so that
 # `make uninstall` removes them again once empty, and never any other.

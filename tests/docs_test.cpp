@@ -218,7 +218,7 @@ TEST(InstallTest, PutsFilesUnderThePrefixAndUninstallRemovesThemAndTheDirectorie
     EXPECT_EQ(Slurp(copyright), Slurp(SourceDir() + "/packaging/copyright"));
 
     // The installed binary runs: without arguments it prints the usage text.
-    ShellResult usage = RunShell(dir, Quote(bin));
+    ShellResult usage = RunShell(dir, ProgramShellCommand(bin));
     EXPECT_EQ(usage.status, 1);
     EXPECT_NE(usage.out.find("grayfix v. 0.73b"), std::string::npos);
 
@@ -246,11 +246,24 @@ protected:
         dir_.Write("bad.pgm", ToBytes("P6\n1 1\n255\nx"));
         dir_.Write("deep, 16.pgm", MakePgm(1, 1, 65535, {0x0102}));
     }
-    // The helper with the built grayfix; args are already quoted for sh.
-    static std::string BatchCommand(const std::string& args)
+    void TearDown() override { std::remove(Launcher().c_str()); }
+    // The helper takes one program: under an emulator, a script beside the
+    // scratch directory that starts the built grayfix through it.
+    std::string Launcher() const { return dir_.Root() + ".grayfix"; }
+    std::string Program() const
     {
-        return "sh " + Quote(SourceDir() + "/tools/grayfix_batch.sh") + " -g "
-               + Quote(GRAYFIX_BIN) + " " + args;
+        if (ProgramCommand().size() == 1) return GRAYFIX_BIN;
+        if (!fs::exists(Launcher())) {
+            std::ofstream(Launcher()) << "#!/bin/sh\nexec " << ProgramShellCommand() << " \"$@\"\n";
+            fs::permissions(Launcher(), fs::perms::owner_all);
+        }
+        return Launcher();
+    }
+    // The helper with the built grayfix; args are already quoted for sh.
+    std::string BatchCommand(const std::string& args) const
+    {
+        return "sh " + Quote(SourceDir() + "/tools/grayfix_batch.sh") + " -g " + Quote(Program())
+               + " " + args;
     }
     ShellResult Batch(const std::string& args) { return RunShell(dir_, BatchCommand(args)); }
 

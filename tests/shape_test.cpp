@@ -236,11 +236,9 @@ std::string Slurp(const std::string& path)
 RunResult SpawnGrayfix(const TempDir& dir, const std::vector<std::string>& args)
 {
     std::string outPath = dir.Root() + ".stdout", errPath = dir.Root() + ".stderr";
-    std::vector<std::string> copies(args);
-    std::string program = GRAYFIX_BIN;
-    std::vector<char*> argv{program.data()};
-    for (auto& a : copies) argv.push_back(a.data());
-    argv.push_back(nullptr);
+    std::vector<std::string> words = ProgramCommand();
+    words.insert(words.end(), args.begin(), args.end());
+    std::vector<char*> argv = ArgvOf(words);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
@@ -249,7 +247,7 @@ RunResult SpawnGrayfix(const TempDir& dir, const std::vector<std::string>& args)
     RunResult result;
     pid_t pid;
     std::fflush(nullptr);
-    int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    int spawned = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
     if (spawned != 0) return result;
     int wstatus = 0;
@@ -362,6 +360,25 @@ private:
     bool hadOptions_;
 };
 
+// Under an emulator (a build for another processor) every run also starts the
+// emulator, some 50 ms of processor time against about 1 ms natively, and the
+// whole sweep (99 cases x 88 images) would take most of an hour. There each
+// case runs every fifth image from an offset of its own: an odd stride keeps
+// both byte orders and every shape in each case, and the offsets let the cases
+// together cover every image.
+#ifdef GRAYFIX_EMULATOR
+constexpr std::size_t kImageStride = 5;
+#else
+constexpr std::size_t kImageStride = 1;
+#endif
+
+std::size_t CaseIndex(const Case& c)
+{
+    std::vector<Case> cases = AllCases();
+    auto same = [&](const Case& other) { return std::string(other.name) == c.name; };
+    return (std::size_t)(std::find_if(cases.begin(), cases.end(), same) - cases.begin());
+}
+
 TEST_P(ShapeSweep, EndsAsDocumented)
 {
     const Case& c = GetParam();
@@ -369,7 +386,10 @@ TEST_P(ShapeSweep, EndsAsDocumented)
     WriteReferences(dir);
     int runs = 0;
     LeakCheckSwitch leakCheck;
-    for (const Image& image : AllImages()) {
+    const std::vector<Image> images = AllImages();
+    const std::size_t first = CaseIndex(c) % kImageStride;
+    for (std::size_t i = first; i < images.size(); i += kImageStride) {
+        const Image& image = images[i];
         leakCheck.Set(image.shape.width == 3);
         SCOPED_TRACE(image.Name());
         dir.Write("in.pgm", MakePgm(image.shape.width, image.shape.height, image.maxval,
@@ -387,7 +407,8 @@ TEST_P(ShapeSweep, EndsAsDocumented)
         ++runs;
         if (HasFatalFailure()) return;
     }
-    EXPECT_EQ(runs, 88);
+    EXPECT_EQ(images.size(), 88u);
+    EXPECT_EQ(runs, (int)((images.size() - first + kImageStride - 1) / kImageStride));
 }
 
 INSTANTIATE_TEST_SUITE_P(AllSwitches, ShapeSweep, ::testing::ValuesIn(AllCases()),

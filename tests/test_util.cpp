@@ -12,6 +12,7 @@
 #include <cmath>
 #include <map>
 #include <csignal>
+#include <sstream>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -119,6 +120,37 @@ static std::string Slurp(const std::string& path)
     return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
 }
 
+std::vector<std::string> ProgramCommand(const std::string& program)
+{
+    std::vector<std::string> words;
+#ifdef GRAYFIX_EMULATOR
+    // No binfmt registration is assumed: the emulator is named on every start.
+    std::istringstream emulator(GRAYFIX_EMULATOR);
+    for (std::string word; emulator >> word;) words.push_back(word);
+#endif
+    words.push_back(program);
+    return words;
+}
+
+std::string ProgramShellCommand(const std::string& program)
+{
+    std::string line;
+    for (const std::string& word : ProgramCommand(program)) {
+        line += line.empty() ? "'" : " '";
+        for (char c : word) line += c == '\'' ? std::string("'\\''") : std::string(1, c);
+        line += "'";
+    }
+    return line;
+}
+
+std::vector<char*> ArgvOf(std::vector<std::string>& words)
+{
+    std::vector<char*> argv;
+    for (auto& word : words) argv.push_back(word.data());
+    argv.push_back(nullptr);
+    return argv;
+}
+
 RunResult RunGrayfix(const TempDir& dir, const std::vector<std::string>& args)
 {
     return RunGrayfixWith(dir, args, {});
@@ -140,12 +172,9 @@ RunResult RunGrayfixWith(const TempDir& dir, const std::vector<std::string>& arg
     // sees only the files the tool wrote.
     std::string outPath = dir.Root() + ".stdout";
     std::string errPath = dir.Root() + ".stderr";
-    std::vector<char*> argv;
-    std::string program = GRAYFIX_BIN;
-    argv.push_back(program.data());
-    std::vector<std::string> copies(args);
-    for (auto& a : copies) argv.push_back(a.data());
-    argv.push_back(nullptr);
+    std::vector<std::string> words = ProgramCommand();
+    words.insert(words.end(), args.begin(), args.end());
+    std::vector<char*> argv = ArgvOf(words);
     std::fflush(nullptr);
     pid_t pid = fork();
     if (pid == 0) {
@@ -159,7 +188,7 @@ RunResult RunGrayfixWith(const TempDir& dir, const std::vector<std::string>& arg
         dup2(err, 2);
         signal(SIGPIPE, SIG_DFL);  // a test may ignore it; the tool must not inherit that
         if (options.inChild) options.inChild();
-        execv(argv[0], argv.data());
+        execvp(argv[0], argv.data());
         _exit(127);
     }
     RunResult result;

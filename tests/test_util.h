@@ -49,6 +49,14 @@ struct RunResult {
 };
 // Runs the built grayfix with the arguments, in dir as its working directory.
 RunResult RunGrayfix(const TempDir& dir, const std::vector<std::string>& args);
+// The words that start a built program (the grayfix binary by default): the
+// program itself, or after the emulator's words when the build is for another
+// processor. The first word may need a PATH search (execvp, posix_spawnp).
+std::vector<std::string> ProgramCommand(const std::string& program = GRAYFIX_BIN);
+// The same command quoted for sh, ready to take arguments.
+std::string ProgramShellCommand(const std::string& program = GRAYFIX_BIN);
+// argv for exec: pointers into words, then a null pointer.
+std::vector<char*> ArgvOf(std::vector<std::string>& words);
 
 struct RunOptions {
     std::string stdinPath;          // standard input from this file (default: inherited)
