@@ -160,7 +160,9 @@ fi
 
 # Every switch of grayfix's usage text is offered, and no other.
 if [[ -n $grayfix ]]; then
-    usage=$("$grayfix" 2>/dev/null)
+    # A build for another processor runs through its emulator (GRAYFIX_EMULATOR,
+    # words separated by spaces).
+    usage=$(${GRAYFIX_EMULATOR:-} "$grayfix" 2>/dev/null)
     from_usage=$(grep -o '^ *\[-[it]:[^] []*' <<<"$usage" | sed 's/^ *\[//' |
         while IFS= read -r switch; do
             case $switch in

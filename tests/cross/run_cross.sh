@@ -43,10 +43,17 @@ timed() {
     return $status
 }
 
+# A failure on one processor does not keep the next from being tested.
+failed=()
 for arch in "${archs[@]}"; do
     build=$prefix-$arch
-    timed "$arch configure" cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release \
-        -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/toolchain-$arch.cmake"
-    timed "$arch build" cmake --build "$build" -j "$jobs"
-    timed "$arch tests" ctest --test-dir "$build" --output-on-failure -j "$jobs"
+    timed "$arch configure" cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DGRAYFIX_TESTS=ON \
+            -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/toolchain-$arch.cmake" \
+        && timed "$arch build" cmake --build "$build" -j "$jobs" \
+        && timed "$arch tests" ctest --test-dir "$build" --output-on-failure -j "$jobs" \
+        || failed+=("$arch")
 done
+if [ ${#failed[@]} -gt 0 ]; then
+    echo "run_cross.sh: failed on ${failed[*]}" >&2
+    exit 1
+fi
