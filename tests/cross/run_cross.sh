@@ -9,7 +9,9 @@
 # program through the emulator named in cmake/toolchain-ARCH.cmake. Missing
 # packages (g++-ARCH-linux-gnu, qemu-user, libgtest-dev for the GoogleTest
 # sources) are installed with apt-get. Build directories: build-ARCH, or
-# CROSS_BUILD_PREFIX-ARCH. JOBS sets the build and test parallelism.
+# CROSS_BUILD_PREFIX-ARCH. JOBS sets the build and test parallelism. A test
+# gets 15 minutes (the slowest take about one on a busy machine), so that a
+# stuck emulated process fails the run instead of holding it up.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 
@@ -51,6 +53,7 @@ for arch in "${archs[@]}"; do
             -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/toolchain-$arch.cmake" \
         && timed "$arch build" cmake --build "$build" -j "$jobs" \
         && timed "$arch tests" ctest --test-dir "$build" --output-on-failure -j "$jobs" \
+                 --timeout 900 \
         || failed+=("$arch")
 done
 if [ ${#failed[@]} -gt 0 ]; then
