@@ -1,6 +1,6 @@
 // denoise_paths_test.cpp - the histogram denoise paths (running counts, per-column
-// counts) against direct selection from each gathered window, each forced on every
-// window of random images.
+// counts on every vector path) against direct selection from each gathered window, each
+// forced on every window of random images.
 
 #include <gtest/gtest.h>
 
@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "image/image.h"
+#include "support/simd.h"
 #include "test_util.h"
 #include "transforms/denoise.h"
 
@@ -20,6 +21,7 @@ protected:
     void TearDown() override
     {
         SetDenoisePath(DenoiseAuto);
+        SetSimdPath(BestSimdPath());
         FreeTestImage();
     }
 };
@@ -68,14 +70,17 @@ TEST_F(DenoisePathsTest, HistogramMatchesSelectionEverywhere)
                 for (int mode = 0; mode < 4; ++mode) {
                     std::vector<int> selected = DenoisedBy(DenoiseSelection, width, height, bpp,
                                                            pixels, bigEndian, r, mode);
-                    for (DenoisePath path : {DenoiseRunningCounts, DenoiseColumnCounts}) {
-                        if (path == DenoiseColumnCounts && bpp > 8) continue;  // the same as running
+                    // Per-column counts are built for each vector path; 2-byte samples have
+                    // only the running counts.
+                    for (int simd = -1; simd <= (bpp <= 8 ? SimdAvx512 : -1); ++simd) {
+                        if (simd >= 0 && !SetSimdPath((SimdPath)simd)) continue;
+                        DenoisePath path = simd < 0 ? DenoiseRunningCounts : DenoiseColumnCounts;
                         std::vector<int> counted = DenoisedBy(path, width, height, bpp, pixels,
                                                               bigEndian, r, mode);
                         ASSERT_EQ(counted, selected)
                             << width << "x" << height << " depth " << bpp << " bigEndian "
                             << bigEndian << " radius " << r << " mode " << mode << " kind " << kind
-                            << (path == DenoiseColumnCounts ? " columns" : " running");
+                            << (simd < 0 ? " running" : " columns, vector path " + std::to_string(simd));
                     }
                 }
             }

@@ -127,20 +127,25 @@ static void PrefetchRow(int y, std::size_t bytes)
 #endif
 }
 
-// The full-window row kernel of the vector path chosen for this run (radius 1 or 2).
-template <typename T> static DenoiseRowKernel<T> FullWindowKernel(int radius, int mode)
+// The kernels of the vector path chosen for this run.
+static const DenoiseKernels& Kernels()
 {
     static constexpr DenoiseKernels baseline = MakeDenoiseKernels();
-    const DenoiseKernels* kernels = &baseline;
 #ifdef GRAYFIX_SIMD_X86
-    if (GetSimdPath() == SimdAvx512) kernels = &DenoiseKernelsAvx512;
-    if (GetSimdPath() == SimdAvx2) kernels = &DenoiseKernelsAvx2;
+    if (GetSimdPath() == SimdAvx512) return DenoiseKernelsAvx512;
+    if (GetSimdPath() == SimdAvx2) return DenoiseKernelsAvx2;
 #endif
+    return baseline;
+}
+
+// The full-window row kernel (radius 1 or 2).
+template <typename T> static DenoiseRowKernel<T> FullWindowKernel(int radius, int mode)
+{
     if (radius > 2) return nullptr;
     if constexpr (sizeof(T) == 1)
-        return kernels->bytes[radius - 1][mode];
+        return Kernels().bytes[radius - 1][mode];
     else
-        return kernels->words[radius - 1][mode];
+        return Kernels().words[radius - 1][mode];
 }
 
 template <typename T, int Mode>
@@ -195,6 +200,14 @@ static bool UsesHistogram(int radius)
         || (Path == DenoiseAuto && radius >= 3);
 }
 
+// Per-column counts of 1-byte samples take 544 bytes a column, and a window's count must
+// fit their 16 bits.
+static bool UsesColumns(int radius)
+{
+    long long rx = std::min(radius, ImgImageWidth - 1), ry = std::min(radius, ImgImageHeight - 1);
+    return Path != DenoiseRunningCounts && ImgImageWidth <= 5000 && (2 * rx + 1) * (2 * ry + 1) <= 65535;
+}
+
 template <typename T> static void Denoise(int radius, int mode)
 {
     int width = ImgImageWidth, height = ImgImageHeight;
@@ -220,7 +233,12 @@ template <typename T> static void Denoise(int radius, int mode)
     if (!ImgSamplesInRange()) ReplayWindowReads(radius, mode);
     if (mode < 0 || mode > 3) FatalError("ImgTransformDenoise: bad mode", ExitOutputFile);
     if (histogram) {
-        DenoiseByHistogram<T>(radius, mode, Path != DenoiseRunningCounts, rows, buf);
+        if constexpr (sizeof(T) == 1) {
+            if (UsesColumns(radius)) Kernels().columns(radius, mode, rows, buf);
+            else DenoiseByHistogram<T>(radius, mode, rows, buf);
+        } else {
+            DenoiseByHistogram<T>(radius, mode, rows, buf);
+        }
     } else {
         T* columns = rows + (std::size_t)ringRows * width;
         switch (mode) {

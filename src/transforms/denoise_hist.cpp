@@ -22,6 +22,7 @@
 
 #include "driver/console.h"
 #include "image/image.h"
+#include "transforms/denoise_rules.h"
 
 namespace {
 
@@ -227,35 +228,6 @@ template <typename T> long long Equal(const Counts<T>& h, int c) { return h.fine
 template <typename T> int Above(const Counts<T>& h, int c) { return FirstFrom(h, c + 1); }
 template <typename T> int Below(const Counts<T>& h, int c) { return LastFrom(h, c - 1); }
 
-// The new value for centre c. A centre at the minimum has no sample below it (s[0] = c),
-// one at the maximum none above; equal is how many samples equal c, so s[1] = c when
-// equal >= 2 and is otherwise the least value above c.
-template <int Mode, typename W> int Choose(W& w, int c)
-{
-    long long n = Count(w);
-    if (n == 1) return c;  // a 1x1 image: no second sample, so no rule can move the pixel
-    if constexpr (Mode == 0) {
-        return Median(w);
-    } else {
-        bool atMin = AtMin(w, c), atMax = !atMin && AtMax(w, c);
-        if (!atMin && !atMax) return c;  // every rule leaves an inner centre alone
-        long long equal = Equal(w, c);
-        if constexpr (Mode == 1) {  // RCRS-1: only a centre alone at either end moves
-            return equal == 1 ? Median(w) : c;
-        } else if constexpr (Mode == 2) {  // s[1] for a centre at the minimum, else s[n-2]
-            if (equal >= 2) return c;
-            return atMin ? Above(w, c) : Below(w, c);
-        } else {  // 3, RCRS-2: where the walk from s[1] up (or s[n-2] down) stops
-            if (atMin) {
-                long long i = std::max(1LL, std::min(equal, (n - 1) / 2));
-                return i < equal ? c : Above(w, c);
-            }
-            long long i = std::min(n - 2, std::max(n / 2, n - 1 - equal));
-            return i >= n - equal ? c : Below(w, c);
-        }
-    }
-}
-
 template <typename T, int Mode> void Run(int radius, T* rows, T* buf, Counts<T>& h, const T** band)
 {
     int width = ImgImageWidth, height = ImgImageHeight;
@@ -310,223 +282,10 @@ template <typename T, int Mode> void Run(int radius, T* rows, T* buf, Counts<T>&
         ImgWriteRow(y, buf + (std::size_t)(y % resultRows) * width);
 }
 
-// ---- 1-byte samples: one histogram per column, merged (Perreault and Hebert) ----------
-//
-// Every column keeps the counts of its samples in the window's rows, 16 blocks of 16
-// intensities, updated once per row as the column comes into the window. The window
-// holds the 16 block counts, moved by one column in and one out per pixel, and fills in
-// the 16 counts of a block only when a rule looks inside it, from the columns that came
-// and went since it last did. The work per pixel is then the same for every radius.
-
-struct Columns {
-    uint16_t* fine;    // width x 256: samples per intensity in each column
-    uint16_t* coarse;  // width x 16: samples per block in each column
-    int width, rx;
-    // The window at column x, columns left .. right.
-    int x = 0, left = 0, right = 0;
-    long long n = 0;
-    uint16_t block[16] = {};     // samples per block
-    uint16_t inner[16][16] = {}; // samples per intensity of a block, valid at column innerAt
-    int innerAt[16] = {};
-};
-
-// Makes the counts of block k current for the window's column and returns them.
-const uint16_t* Inner(Columns& w, int k)
-{
-    uint16_t* seg = w.inner[k];
-    int from = w.innerAt[k];
-    if (from == w.x) return seg;
-    auto add = [&](int column) {
-        const uint16_t* col = w.fine + (std::size_t)column * 256 + k * 16;
-        for (int i = 0; i < 16; ++i) seg[i] = (uint16_t)(seg[i] + col[i]);
-    };
-    auto sub = [&](int column) {
-        const uint16_t* col = w.fine + (std::size_t)column * 256 + k * 16;
-        for (int i = 0; i < 16; ++i) seg[i] = (uint16_t)(seg[i] - col[i]);
-    };
-    // Catching up costs two columns per step, starting over one per window column.
-    if (from < 0 || 2LL * (w.x - from) > w.right - w.left + 1) {
-        for (int i = 0; i < 16; ++i) seg[i] = 0;
-        for (int column = w.left; column <= w.right; ++column) add(column);
-    } else {
-        for (int x = from + 1; x <= w.x; ++x) {
-            if (x + w.rx < w.width) add(x + w.rx);
-            if (x - w.rx - 1 >= 0) sub(x - w.rx - 1);
-        }
-    }
-    w.innerAt[k] = w.x;
-    return seg;
-}
-
-long long Count(const Columns& w) { return w.n; }
-
-int Median(Columns& w)
-{
-    long long rank = w.n / 2, below = 0;
-    int k = 0;
-    while (below + w.block[k] <= rank) below += w.block[k++];
-    const uint16_t* seg = Inner(w, k);
-    int i = 0;
-    while (below + seg[i] <= rank) below += seg[i++];
-    return k * 16 + i;
-}
-
-bool AtMin(Columns& w, int c)
-{
-    for (int k = 0; k < c >> 4; ++k)
-        if (w.block[k]) return false;
-    const uint16_t* seg = Inner(w, c >> 4);
-    for (int i = 0; i < (c & 15); ++i)
-        if (seg[i]) return false;
-    return true;
-}
-
-bool AtMax(Columns& w, int c)
-{
-    for (int k = (c >> 4) + 1; k < 16; ++k)
-        if (w.block[k]) return false;
-    const uint16_t* seg = Inner(w, c >> 4);
-    for (int i = (c & 15) + 1; i < 16; ++i)
-        if (seg[i]) return false;
-    return true;
-}
-
-long long Equal(Columns& w, int c) { return Inner(w, c >> 4)[c & 15]; }
-
-int Above(Columns& w, int c)
-{
-    const uint16_t* seg = Inner(w, c >> 4);
-    for (int i = (c & 15) + 1; i < 16; ++i)
-        if (seg[i]) return (c & ~15) + i;
-    int k = (c >> 4) + 1;
-    while (w.block[k] == 0) ++k;
-    seg = Inner(w, k);
-    int i = 0;
-    while (seg[i] == 0) ++i;
-    return k * 16 + i;
-}
-
-int Below(Columns& w, int c)
-{
-    const uint16_t* seg = Inner(w, c >> 4);
-    for (int i = (c & 15) - 1; i >= 0; --i)
-        if (seg[i]) return (c & ~15) + i;
-    int k = (c >> 4) - 1;
-    while (w.block[k] == 0) --k;
-    seg = Inner(w, k);
-    int i = 15;
-    while (seg[i] == 0) --i;
-    return k * 16 + i;
-}
-
-template <int Mode> void RunColumns(int radius, uint8_t* rows, uint8_t* buf, Columns& w)
-{
-    int width = ImgImageWidth, height = ImgImageHeight;
-    int rx = std::min(radius, width - 1), ry = std::min(radius, height - 1);
-    int ringRows = (int)std::min<long long>(height, 2LL * ry + 2);  // as in Run
-    int resultRows = ry + 1;
-    auto source = [&](int y) { return rows + (std::size_t)(y % ringRows) * width; };
-    int loaded = 0;
-    for (int y = 0; y < height; ++y) {
-        int top = y - std::min(ry, y), bottom = y + std::min(ry, height - 1 - y);
-        for (; loaded <= bottom; ++loaded) ImgReadRow(loaded, source(loaded));
-        const uint8_t* gone = y > 0 && y - 1 - ry >= 0 ? source(y - 1 - ry) : nullptr;
-        const uint8_t* come = y > 0 && y + ry < height ? source(y + ry) : nullptr;
-        // Brings column x to this row's window rows, as it comes into the window.
-        auto update = [&](int x) {
-            uint16_t* fine = w.fine + (std::size_t)x * 256;
-            uint16_t* coarse = w.coarse + (std::size_t)x * 16;
-            if (y == 0) {
-                for (int yy = top; yy <= bottom; ++yy) {
-                    int v = source(yy)[x];
-                    ++fine[v];
-                    ++coarse[v >> 4];
-                }
-                return;
-            }
-            if (gone) {
-                --fine[gone[x]];
-                --coarse[gone[x] >> 4];
-            }
-            if (come) {
-                ++fine[come[x]];
-                ++coarse[come[x] >> 4];
-            }
-        };
-        auto addBlocks = [&](int x) {
-            const uint16_t* coarse = w.coarse + (std::size_t)x * 16;
-            for (int k = 0; k < 16; ++k) w.block[k] = (uint16_t)(w.block[k] + coarse[k]);
-        };
-        auto subtractBlocks = [&](int x) {
-            const uint16_t* coarse = w.coarse + (std::size_t)x * 16;
-            for (int k = 0; k < 16; ++k) w.block[k] = (uint16_t)(w.block[k] - coarse[k]);
-        };
-        long long count = bottom - top + 1;
-        for (int k = 0; k < 16; ++k) {
-            w.block[k] = 0;
-            w.innerAt[k] = -1;
-        }
-        for (int x = 0; x <= rx; ++x) {
-            update(x);
-            addBlocks(x);
-        }
-        w.n = count * (rx + 1);
-        const uint8_t* centre = source(y);
-        uint8_t* out = buf + (std::size_t)(y % resultRows) * width;
-        for (int x = 0; x < width; ++x) {
-            if (x > 0) {
-                if (x + rx < width) {
-                    update(x + rx);
-                    addBlocks(x + rx);
-                    w.n += count;
-                }
-                if (x - rx - 1 >= 0) {
-                    subtractBlocks(x - rx - 1);
-                    w.n -= count;
-                }
-            }
-            w.x = x;
-            w.left = x - std::min(rx, x);
-            w.right = x + std::min(rx, width - 1 - x);
-            out[x] = (uint8_t)Choose<Mode>(w, centre[x]);
-        }
-        if (y >= ry) ImgWriteRow(y - ry, buf + (std::size_t)((y - ry) % resultRows) * width);
-    }
-    for (int y = height - ry; y < height; ++y)
-        ImgWriteRow(y, buf + (std::size_t)(y % resultRows) * width);
-}
-
-// The column counts take 544 bytes per image column, and a count must fit 16 bits.
-bool FitsColumns(int radius)
-{
-    long long rx = std::min(radius, ImgImageWidth - 1), ry = std::min(radius, ImgImageHeight - 1);
-    return ImgImageWidth <= 5000 && (2 * rx + 1) * (2 * ry + 1) <= 65535;
-}
-
-void DenoiseByColumns(int radius, int mode, uint8_t* rows, uint8_t* buf)
-{
-    Columns w;
-    w.width = ImgImageWidth;
-    w.rx = std::min(radius, ImgImageWidth - 1);
-    w.fine = (uint16_t*)std::calloc((std::size_t)ImgImageWidth * (256 + 16), sizeof(uint16_t));
-    CHECK(w.fine);
-    w.coarse = w.fine + (std::size_t)ImgImageWidth * 256;
-    switch (mode) {
-    case 0: RunColumns<0>(radius, rows, buf, w); break;
-    case 1: RunColumns<1>(radius, rows, buf, w); break;
-    case 2: RunColumns<2>(radius, rows, buf, w); break;
-    default: RunColumns<3>(radius, rows, buf, w); break;
-    }
-    std::free(w.fine);
-}
-
 }  // namespace
 
-template <typename T> void DenoiseByHistogram(int radius, int mode, bool columns, T* rows, T* buf)
+template <typename T> void DenoiseByHistogram(int radius, int mode, T* rows, T* buf)
 {
-    if constexpr (sizeof(T) == 1) {
-        if (columns && FitsColumns(radius)) return DenoiseByColumns(radius, mode, rows, buf);
-    }
     constexpr std::size_t levels = std::size_t(1) << (8 * sizeof(T));
     Counts<T> h;
     constexpr std::size_t blocks = levels / Counts<T>::Block;
@@ -549,7 +308,5 @@ template <typename T> void DenoiseByHistogram(int radius, int mode, bool columns
     std::free(h.fine);
 }
 
-template void DenoiseByHistogram<uint8_t>(int radius, int mode, bool columns, uint8_t* rows,
-                                          uint8_t* buf);
-template void DenoiseByHistogram<uint16_t>(int radius, int mode, bool columns, uint16_t* rows,
-                                           uint16_t* buf);
+template void DenoiseByHistogram<uint8_t>(int radius, int mode, uint8_t* rows, uint8_t* buf);
+template void DenoiseByHistogram<uint16_t>(int radius, int mode, uint16_t* rows, uint16_t* buf);

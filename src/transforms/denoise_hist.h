@@ -5,8 +5,7 @@
 
 // Denoises the whole image with the given radius (>= 1) and mode (0..3), from the image
 // as it is into ImgData, exactly as sorting every window would. T is uint8_t for 1-byte
-// samples, else uint16_t; every sample must be proven at most ImgLevelMax. With columns
-// set, 1-byte samples use per-column counts when their size allows. The caller
+// samples, else uint16_t; every sample must be proven at most ImgLevelMax. The caller
 // lends its buffers: rows holds at least min(ImgImageHeight, 2 * ry + 2) rows and buf
 // ry + 1 rows, where ry = min(radius, ImgImageHeight - 1).
-template <typename T> void DenoiseByHistogram(int radius, int mode, bool columns, T* rows, T* buf);
+template <typename T> void DenoiseByHistogram(int radius, int mode, T* rows, T* buf);

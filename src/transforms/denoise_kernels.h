@@ -1,5 +1,5 @@
 // denoise_kernels.h - denoise's full 3x3 and 5x5 window kernels, branch-free min/max code
-// that the compiler vectorises across a row. Included once by each vector path's source
+// that the compiler vectorises across a row, and the table of a path's kernels. Included once by each vector path's source
 // (denoise.cpp, denoise_avx2.cpp, denoise_avx512.cpp), which compiles it for its target.
 //
 // Everything here has internal linkage on purpose: a shared inline function could be
@@ -12,6 +12,7 @@
 #include <utility>
 
 #include "support/loop_hints.h"  // GRAYFIX_IVDEP: the row loops never overlap
+#include "transforms/denoise_columns.h"
 #include "transforms/denoise_simd.h"
 
 namespace {
@@ -181,6 +182,7 @@ constexpr DenoiseKernels MakeDenoiseKernels()
           Denoise3x3Row<uint16_t, 3>},
          {Denoise5x5Row<uint16_t, 0>, Denoise5x5Row<uint16_t, 1>, Denoise5x5Row<uint16_t, 2>,
           Denoise5x5Row<uint16_t, 3>}},
+        DenoiseByColumns,
     };
 }
 

@@ -15,6 +15,8 @@ using DenoiseRowKernel = void (*)(const T* const* rows, T* scratch, T* out, int 
 struct DenoiseKernels {
     DenoiseRowKernel<uint8_t> bytes[2][4];  // [radius - 1][mode]
     DenoiseRowKernel<uint16_t> words[2][4];
+    // The whole 1-byte image at any radius from per-column counts (denoise_columns.h).
+    void (*columns)(int radius, int mode, uint8_t* rows, uint8_t* buf);
 };
 
 #ifdef GRAYFIX_SIMD_X86

@@ -1,0 +1,223 @@
+// denoise_columns.h - denoise of 1-byte samples at any radius from per-column counts
+// merged along the row (Perreault and Hebert's constant-time median). Included once by
+// each vector path's source with the full-window kernels (denoise_kernels.h), which
+// compiles it for its target; everything has internal linkage for the same reason.
+//
+// Every column keeps the counts of its samples in the window's rows, 16 blocks of 16
+// intensities, brought up to date for each row in a pass of its own before the window
+// sweeps the row (so the sweep never reads a count just stored). The window holds the
+// 16 block counts, moved by one column in and one out per pixel, and fills in the 16
+// counts of a block only when a rule looks inside it, from the columns that came and went
+// since it last did. The work per pixel is then the same for every radius.
+//
+// All counts are cumulative: lane j holds the samples at or below block (or intensity) j
+// of the group, so a rank is found by comparing it with all lanes at once, and a sample
+// goes in or out with one vector step over the lanes at and above its own.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+
+#if defined(__SSE2__)
+#include <immintrin.h>
+#endif
+
+#include "driver/console.h"
+#include "image/image.h"
+#include "transforms/denoise_rules.h"
+
+namespace {
+
+typedef uint16_t Sixteen __attribute__((vector_size(32)));
+
+// StepFrom[i] is all ones in the lanes at and above i: subtracting it counts a sample in.
+// Plain constants, so that no start-up code runs with a wider target's instructions.
+struct StepTable {
+    alignas(32) uint16_t from[16][16];
+};
+constexpr StepTable StepFrom = [] {
+    StepTable table{};
+    for (int i = 0; i < 16; ++i)
+        for (int lane = i; lane < 16; ++lane) table.from[i][lane] = 0xffff;
+    return table;
+}();
+
+// The number of lanes of the nondecreasing counts at or below limit, when the last lane
+// is above it.
+[[gnu::always_inline]] inline int LanesAtOrBelow(const Sixteen& counts, unsigned limit)
+{
+#if defined(__AVX2__)
+    __m256i c;
+    std::memcpy(&c, &counts, sizeof c);
+    // Zero where the count, less limit with saturation, is zero: at or below limit.
+    __m256i over = _mm256_subs_epu16(c, _mm256_set1_epi16((short)limit));
+    unsigned at = (unsigned)_mm256_movemask_epi8(_mm256_cmpeq_epi16(over, _mm256_setzero_si256()));
+    return __builtin_ctz(~at) >> 1;
+#elif defined(__SSE2__)
+    __m128i low, high;
+    std::memcpy(&low, &counts, sizeof low);
+    std::memcpy(&high, (const char*)&counts + sizeof low, sizeof high);
+    __m128i bound = _mm_set1_epi16((short)limit), zero = _mm_setzero_si128();
+    unsigned at = (unsigned)_mm_movemask_epi8(_mm_cmpeq_epi16(_mm_subs_epu16(low, bound), zero))
+                | (unsigned)_mm_movemask_epi8(_mm_cmpeq_epi16(_mm_subs_epu16(high, bound), zero)) << 16;
+    return __builtin_ctz(~at) >> 1;
+#else
+    int k = 0;
+    k += (counts[k + 7] <= limit) * 8;
+    k += (counts[k + 3] <= limit) * 4;
+    k += (counts[k + 1] <= limit) * 2;
+    k += counts[k] <= limit;
+    return k;
+#endif
+}
+
+struct Columns {
+    // Per image column: coarse[x][j] counts its samples at or below block j, and
+    // fine[16 * x + k][i] those of block k at or below intensity 16 * k + i.
+    Sixteen* coarse;
+    Sixteen* fine;
+    int width, rx;
+    // The window at column x, columns left .. right.
+    int x = 0, left = 0, right = 0;
+    Sixteen block{};      // cumulative samples per block; the last lane is the window's count
+    Sixteen inner[16]{};  // cumulative samples per intensity of a block, valid at column innerAt
+    int innerAt[16] = {};
+};
+
+// Counts sample v of column x in (step -1) or out (step +1).
+[[gnu::always_inline]] inline void Step(Columns& w, int x, int v, bool in)
+{
+    Sixteen fine, coarse;
+    std::memcpy(&fine, StepFrom.from[v & 15], sizeof fine);
+    std::memcpy(&coarse, StepFrom.from[v >> 4], sizeof coarse);
+    if (in) {
+        w.fine[16 * x + (v >> 4)] -= fine;
+        w.coarse[x] -= coarse;
+    } else {
+        w.fine[16 * x + (v >> 4)] += fine;
+        w.coarse[x] += coarse;
+    }
+}
+
+// Makes the counts of block k current for the window's column and returns them.
+[[gnu::always_inline]] inline const Sixteen& Inner(Columns& w, int k)
+{
+    Sixteen& seg = w.inner[k];
+    int from = w.innerAt[k];
+    if (from == w.x) return seg;
+    const Sixteen* fine = w.fine + k;
+    // Catching up costs two columns per step, starting over one per window column.
+    if (from < 0 || 2LL * (w.x - from) > w.right - w.left + 1) {
+        seg = Sixteen{};
+        for (int column = w.left; column <= w.right; ++column) seg += fine[16 * column];
+    } else {
+        for (int x = from + 1; x <= w.x; ++x) {
+            if (x + w.rx < w.width) seg += fine[16 * (x + w.rx)];
+            if (x - w.rx - 1 >= 0) seg -= fine[16 * (x - w.rx - 1)];
+        }
+    }
+    w.innerAt[k] = w.x;
+    return seg;
+}
+
+// Samples at or below block k.
+[[gnu::always_inline]] inline unsigned UpToBlock(const Columns& w, int k)
+{
+    return k < 0 ? 0 : w.block[k];
+}
+
+// The sample of the given rank in the sorted window.
+[[gnu::always_inline]] inline int Select(Columns& w, unsigned rank)
+{
+    int k = LanesAtOrBelow(w.block, rank);
+    unsigned below = UpToBlock(w, k - 1);
+    return k * 16 + LanesAtOrBelow(Inner(w, k), rank - below);
+}
+
+// Samples below c, and at or below c.
+unsigned CountBelow(Columns& w, int c)
+{
+    unsigned below = UpToBlock(w, (c >> 4) - 1);
+    return (c & 15) ? below + Inner(w, c >> 4)[(c & 15) - 1] : below;
+}
+unsigned CountUpTo(Columns& w, int c)
+{
+    return UpToBlock(w, (c >> 4) - 1) + Inner(w, c >> 4)[c & 15];
+}
+
+// What the rules ask of the window (denoise_rules.h).
+long long Count(const Columns& w) { return w.block[15]; }
+[[gnu::always_inline]] inline int Median(Columns& w) { return Select(w, w.block[15] / 2u); }
+// The block counts settle most centres without looking inside a block.
+bool AtMin(Columns& w, int c) { return UpToBlock(w, (c >> 4) - 1) == 0 && CountBelow(w, c) == 0; }
+bool AtMax(Columns& w, int c)
+{
+    return w.block[c >> 4] == w.block[15] && CountUpTo(w, c) == w.block[15];
+}
+long long Equal(Columns& w, int c) { return CountUpTo(w, c) - CountBelow(w, c); }
+int Above(Columns& w, int c) { return Select(w, CountUpTo(w, c)); }
+int Below(Columns& w, int c) { return Select(w, CountBelow(w, c) - 1); }
+
+template <int Mode> void RunColumns(int radius, uint8_t* rows, uint8_t* buf, Sixteen* counts)
+{
+    int width = ImgImageWidth, height = ImgImageHeight;
+    int rx = Least(radius, width - 1), ry = Least(radius, height - 1);
+    // The ring keeps the rows of the window and the one that just left it.
+    int ringRows = (int)Least<long long>(height, 2LL * ry + 2);
+    int resultRows = ry + 1;  // row y is written back once row y+ry is done
+    auto source = [&](int y) { return rows + (std::size_t)(y % ringRows) * width; };
+    Columns w;
+    w.width = width;
+    w.rx = rx;
+    w.coarse = counts;
+    w.fine = counts + width;
+    int loaded = 0;
+    for (int y = 0; y < height; ++y) {
+        for (int bottom = y + Least(ry, height - 1 - y); loaded <= bottom; ++loaded) {
+            uint8_t* come = source(loaded);
+            ImgReadRow(loaded, come);
+            for (int x = 0; x < width; ++x) Step(w, x, come[x], true);
+        }
+        if (y - 1 - ry >= 0) {
+            const uint8_t* gone = source(y - 1 - ry);
+            for (int x = 0; x < width; ++x) Step(w, x, gone[x], false);
+        }
+        w.block = Sixteen{};
+        for (int k = 0; k < 16; ++k) w.innerAt[k] = -1;
+        for (int x = 0; x < rx; ++x) w.block += w.coarse[x];
+        const uint8_t* centre = source(y);
+        uint8_t* out = buf + (std::size_t)(y % resultRows) * width;
+        for (int x = 0; x < width; ++x) {
+            if (x + rx < width) w.block += w.coarse[x + rx];
+            if (x - rx - 1 >= 0) w.block -= w.coarse[x - rx - 1];
+            w.x = x;
+            w.left = x - Least(rx, x);
+            w.right = x + Least(rx, width - 1 - x);
+            out[x] = (uint8_t)Choose<Mode>(w, centre[x]);
+        }
+        if (y >= ry) ImgWriteRow(y - ry, buf + (std::size_t)((y - ry) % resultRows) * width);
+    }
+    for (int y = height - ry; y < height; ++y)
+        ImgWriteRow(y, buf + (std::size_t)(y % resultRows) * width);
+}
+
+// Denoises the 1-byte image with any radius whose windows hold at most 65535 samples;
+// the buffers are those of DenoiseByHistogram. The counts take 544 bytes per column.
+void DenoiseByColumns(int radius, int mode, uint8_t* rows, uint8_t* buf)
+{
+    std::size_t size = (std::size_t)ImgImageWidth * 17 * sizeof(Sixteen);
+    Sixteen* counts = (Sixteen*)std::aligned_alloc(alignof(Sixteen), size);
+    CHECK(counts);
+    std::memset((void*)counts, 0, size);
+    switch (mode) {
+    case 0: RunColumns<0>(radius, rows, buf, counts); break;
+    case 1: RunColumns<1>(radius, rows, buf, counts); break;
+    case 2: RunColumns<2>(radius, rows, buf, counts); break;
+    default: RunColumns<3>(radius, rows, buf, counts); break;
+    }
+    std::free(counts);
+}
+
+}  // namespace
