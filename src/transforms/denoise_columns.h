@@ -101,6 +101,19 @@ struct Columns {
     }
 }
 
+// Counts sample v of column x in and sample u out.
+[[gnu::always_inline]] inline void Swap(Columns& w, int x, int v, int u)
+{
+    Sixteen fineIn, fineOut, coarseIn, coarseOut;
+    std::memcpy(&fineIn, StepFrom.from[v & 15], sizeof fineIn);
+    std::memcpy(&fineOut, StepFrom.from[u & 15], sizeof fineOut);
+    std::memcpy(&coarseIn, StepFrom.from[v >> 4], sizeof coarseIn);
+    std::memcpy(&coarseOut, StepFrom.from[u >> 4], sizeof coarseOut);
+    w.fine[16 * x + (v >> 4)] -= fineIn;
+    w.fine[16 * x + (u >> 4)] += fineOut;
+    w.coarse[x] += coarseOut - coarseIn;
+}
+
 // Makes the counts of block k current for the window's column and returns them.
 [[gnu::always_inline]] inline const Sixteen& Inner(Columns& w, int k)
 {
@@ -175,27 +188,69 @@ template <int Mode> void RunColumns(int radius, uint8_t* rows, uint8_t* buf, Six
     w.fine = counts + width;
     int loaded = 0;
     for (int y = 0; y < height; ++y) {
+        // Once the window is full height, a row comes in as one goes out: both are
+        // counted in one pass, which touches each column's coarse counts once.
+        const uint8_t* gone = y - 1 - ry >= 0 ? source(y - 1 - ry) : nullptr;
         for (int bottom = y + Least(ry, height - 1 - y); loaded <= bottom; ++loaded) {
             uint8_t* come = source(loaded);
             ImgReadRow(loaded, come);
-            for (int x = 0; x < width; ++x) Step(w, x, come[x], true);
+            if (gone) {
+                for (int x = 0; x < width; ++x) {
+                    if (x + 8 < width) {
+                        __builtin_prefetch(&w.fine[16 * (x + 8) + (come[x + 8] >> 4)]);
+                        __builtin_prefetch(&w.fine[16 * (x + 8) + (gone[x + 8] >> 4)]);
+                    }
+                    Swap(w, x, come[x], gone[x]);
+                }
+                gone = nullptr;
+            } else {
+                for (int x = 0; x < width; ++x) Step(w, x, come[x], true);
+            }
         }
-        if (y - 1 - ry >= 0) {
-            const uint8_t* gone = source(y - 1 - ry);
+        if (gone)
             for (int x = 0; x < width; ++x) Step(w, x, gone[x], false);
-        }
         w.block = Sixteen{};
         for (int k = 0; k < 16; ++k) w.innerAt[k] = -1;
         for (int x = 0; x < rx; ++x) w.block += w.coarse[x];
         const uint8_t* centre = source(y);
         uint8_t* out = buf + (std::size_t)(y % resultRows) * width;
-        for (int x = 0; x < width; ++x) {
-            if (x + rx < width) w.block += w.coarse[x + rx];
-            if (x - rx - 1 >= 0) w.block -= w.coarse[x - rx - 1];
-            w.x = x;
-            w.left = x - Least(rx, x);
-            w.right = x + Least(rx, width - 1 - x);
-            out[x] = (uint8_t)Choose<Mode>(w, centre[x]);
+        if constexpr (Mode == 0) {
+            // The median's block mostly stays from pixel to pixel: its counts are kept in
+            // a register, moved by one column in and one out, and left for the others.
+            int hotK = -1;
+            Sixteen hot{}, block = w.block;
+            for (int x = 0; x < width; ++x) {
+                bool come = x + rx < width, gone = x - rx - 1 >= 0;
+                if (come) block += w.coarse[x + rx];
+                if (gone) block -= w.coarse[x - rx - 1];
+                unsigned rank = block[15] / 2u;
+                int k = LanesAtOrBelow(block, rank);
+                if (k == hotK) {
+                    if (come) hot += w.fine[16 * (x + rx) + k];
+                    if (gone) hot -= w.fine[16 * (x - rx - 1) + k];
+                } else {
+                    if (hotK >= 0) {
+                        w.inner[hotK] = hot;
+                        w.innerAt[hotK] = x - 1;
+                    }
+                    w.x = x;
+                    w.left = x - Least(rx, x);
+                    w.right = x + Least(rx, width - 1 - x);
+                    hot = Inner(w, k);
+                    hotK = k;
+                }
+                unsigned below = k > 0 ? block[k - 1] : 0;
+                out[x] = (uint8_t)(k * 16 + LanesAtOrBelow(hot, rank - below));
+            }
+        } else {
+            for (int x = 0; x < width; ++x) {
+                if (x + rx < width) w.block += w.coarse[x + rx];
+                if (x - rx - 1 >= 0) w.block -= w.coarse[x - rx - 1];
+                w.x = x;
+                w.left = x - Least(rx, x);
+                w.right = x + Least(rx, width - 1 - x);
+                out[x] = (uint8_t)Choose<Mode>(w, centre[x]);
+            }
         }
         if (y >= ry) ImgWriteRow(y - ry, buf + (std::size_t)((y - ry) % resultRows) * width);
     }
