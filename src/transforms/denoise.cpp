@@ -149,14 +149,15 @@ template <typename T> static DenoiseRowKernel<T> FullWindowKernel(int radius, in
 }
 
 template <typename T, int Mode>
-static void DenoiseRows(int radius, T* buf, T* rows, int ringRows, T* columns, uint16_t* window)
+static void DenoiseRows(int radius, T* buf, T* rows, std::size_t stride, int ringRows, T* columns,
+                        uint16_t* window)
 {
     DenoiseRowKernel<T> fullRow = FullWindowKernel<T>(radius, Mode);
     int width = ImgImageWidth, height = ImgImageHeight;
     // A window never reaches past the image, so clipping the radius per axis keeps every window.
     int rx = std::min(radius, width - 1), ry = std::min(radius, height - 1);
     int resultRows = ry + 1;  // row y is written back once row y+ry is done
-    auto source = [&](int y) { return rows + (std::size_t)(y % ringRows) * width; };
+    auto source = [&](int y) { return rows + (std::size_t)(y % ringRows) * stride; };
     int loaded = 0;
     for (int y = 0; y < height; ++y) {
         int top = y - std::min(ry, y), bottom = y + std::min(ry, height - 1 - y);
@@ -208,6 +209,15 @@ static bool UsesColumns(int radius)
     return Path != DenoiseRunningCounts && ImgImageWidth <= 5000 && (2 * rx + 1) * (2 * ry + 1) <= 65535;
 }
 
+// The distance between ring rows, in samples: an odd number of cache lines, so that the
+// rows of a window column do not all fall in one set of the cache, as they would for a
+// width of a large power of two.
+template <typename T> static std::size_t RingStride(int width)
+{
+    std::size_t lines = ((std::size_t)width * sizeof(T) + 63) / 64;
+    return (lines | 1) * 64 / sizeof(T);
+}
+
 template <typename T> static void Denoise(int radius, int mode)
 {
     int width = ImgImageWidth, height = ImgImageHeight;
@@ -219,7 +229,8 @@ template <typename T> static void Denoise(int radius, int mode)
     CHECK(buf);
     // Plus five rows: the sorted columns of the full-window kernels, or the histogram's
     // one more window row.
-    T* rows = (T*)std::malloc(rowSize * (ringRows + 5));
+    std::size_t stride = RingStride<T>(width);
+    T* rows = (T*)std::malloc(stride * sizeof(T) * (ringRows + 5));
     CHECK(rows);
     uint16_t* window = nullptr;
     if (!histogram) {
@@ -235,17 +246,17 @@ template <typename T> static void Denoise(int radius, int mode)
     if (histogram) {
         if constexpr (sizeof(T) == 1) {
             if (UsesColumns(radius)) Kernels().columns(radius, mode, rows, buf);
-            else DenoiseByHistogram<T>(radius, mode, rows, buf);
+            else DenoiseByHistogram<T>(radius, mode, rows, stride, buf);
         } else {
-            DenoiseByHistogram<T>(radius, mode, rows, buf);
+            DenoiseByHistogram<T>(radius, mode, rows, stride, buf);
         }
     } else {
-        T* columns = rows + (std::size_t)ringRows * width;
+        T* columns = rows + (std::size_t)ringRows * stride;
         switch (mode) {
-        case 0: DenoiseRows<T, 0>(radius, buf, rows, ringRows, columns, window); break;
-        case 1: DenoiseRows<T, 1>(radius, buf, rows, ringRows, columns, window); break;
-        case 2: DenoiseRows<T, 2>(radius, buf, rows, ringRows, columns, window); break;
-        default: DenoiseRows<T, 3>(radius, buf, rows, ringRows, columns, window); break;
+        case 0: DenoiseRows<T, 0>(radius, buf, rows, stride, ringRows, columns, window); break;
+        case 1: DenoiseRows<T, 1>(radius, buf, rows, stride, ringRows, columns, window); break;
+        case 2: DenoiseRows<T, 2>(radius, buf, rows, stride, ringRows, columns, window); break;
+        default: DenoiseRows<T, 3>(radius, buf, rows, stride, ringRows, columns, window); break;
         }
     }
     std::free(window);

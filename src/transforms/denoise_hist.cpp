@@ -52,13 +52,15 @@ template <typename T> uint32_t InBlock(const Counts<T>& h, int k)
     return sum;
 }
 
-// True when the eight counts from p on are all zero: sparse counts (2-byte samples
-// spread over many intensities) are walked eight at a time.
-inline bool EmptyEight(const uint32_t* p)
+// The sum of the eight counts from p on: sparse counts (2-byte samples spread over many
+// intensities) are walked eight at a time. No count nor sum of counts reaches 2^32 (the
+// image has fewer pixels), so two counts add as one 64-bit word without a carry between.
+inline uint32_t SumEight(const uint32_t* p)
 {
     uint64_t word[4];
     std::memcpy(word, p, sizeof word);
-    return (word[0] | word[1] | word[2] | word[3]) == 0;
+    uint64_t sum = word[0] + word[1] + word[2] + word[3];
+    return (uint32_t)sum + (uint32_t)(sum >> 32);
 }
 
 // The least intensity >= v that is present; one must be.
@@ -71,7 +73,7 @@ template <typename T> int FirstFrom(const Counts<T>& h, int v)
                 v += Block;
                 continue;
             }
-            if (EmptyEight(h.fine + v)) {
+            if (SumEight(h.fine + v) == 0) {
                 v += 8;
                 continue;
             }
@@ -91,7 +93,7 @@ template <typename T> int LastFrom(const Counts<T>& h, int v)
                 v -= Block;
                 continue;
             }
-            if (EmptyEight(h.fine + v - 7)) {
+            if (SumEight(h.fine + v - 7) == 0) {
                 v -= 8;
                 continue;
             }
@@ -120,8 +122,10 @@ template <typename T, int Mode> void Settle(Counts<T>& h)
                     below -= InBlock(h, m >> Shift);
                     continue;
                 }
-                if (EmptyEight(h.fine + m - 8)) {
+                uint32_t eight = SumEight(h.fine + m - 8);
+                if (below - eight > rank) {
                     m -= 8;
+                    below -= eight;
                     continue;
                 }
             }
@@ -135,7 +139,9 @@ template <typename T, int Mode> void Settle(Counts<T>& h)
                     m += Block;
                     continue;
                 }
-                if (EmptyEight(h.fine + m)) {
+                uint32_t eight = SumEight(h.fine + m);
+                if (below + eight <= rank) {
+                    below += eight;
                     m += 8;
                     continue;
                 }
@@ -228,14 +234,15 @@ template <typename T> long long Equal(const Counts<T>& h, int c) { return h.fine
 template <typename T> int Above(const Counts<T>& h, int c) { return FirstFrom(h, c + 1); }
 template <typename T> int Below(const Counts<T>& h, int c) { return LastFrom(h, c - 1); }
 
-template <typename T, int Mode> void Run(int radius, T* rows, T* buf, Counts<T>& h, const T** band)
+template <typename T, int Mode>
+void Run(int radius, T* rows, std::size_t stride, T* buf, Counts<T>& h, const T** band)
 {
     int width = ImgImageWidth, height = ImgImageHeight;
     int rx = std::min(radius, width - 1), ry = std::min(radius, height - 1);
     // The ring keeps the rows of the window and the one that just left it.
     int ringRows = (int)std::min<long long>(height, 2LL * ry + 2);
     int resultRows = ry + 1;  // row y is written back once row y+ry is done
-    auto source = [&](int y) { return rows + (std::size_t)(y % ringRows) * width; };
+    auto source = [&](int y) { return rows + (std::size_t)(y % ringRows) * stride; };
     int loaded = 0;
     auto load = [&](int last) {
         for (; loaded <= last; ++loaded) ImgReadRow(loaded, source(loaded));
@@ -284,7 +291,8 @@ template <typename T, int Mode> void Run(int radius, T* rows, T* buf, Counts<T>&
 
 }  // namespace
 
-template <typename T> void DenoiseByHistogram(int radius, int mode, T* rows, T* buf)
+template <typename T>
+void DenoiseByHistogram(int radius, int mode, T* rows, std::size_t stride, T* buf)
 {
     constexpr std::size_t levels = std::size_t(1) << (8 * sizeof(T));
     Counts<T> h;
@@ -299,14 +307,16 @@ template <typename T> void DenoiseByHistogram(int radius, int mode, T* rows, T* 
     const T** band = (const T**)std::malloc((std::size_t)(ry + 1) * 2 * sizeof(T*));
     CHECK(band);
     switch (mode) {
-    case 0: Run<T, 0>(radius, rows, buf, h, band); break;
-    case 1: Run<T, 1>(radius, rows, buf, h, band); break;
-    case 2: Run<T, 2>(radius, rows, buf, h, band); break;
-    default: Run<T, 3>(radius, rows, buf, h, band); break;
+    case 0: Run<T, 0>(radius, rows, stride, buf, h, band); break;
+    case 1: Run<T, 1>(radius, rows, stride, buf, h, band); break;
+    case 2: Run<T, 2>(radius, rows, stride, buf, h, band); break;
+    default: Run<T, 3>(radius, rows, stride, buf, h, band); break;
     }
     std::free(band);
     std::free(h.fine);
 }
 
-template void DenoiseByHistogram<uint8_t>(int radius, int mode, uint8_t* rows, uint8_t* buf);
-template void DenoiseByHistogram<uint16_t>(int radius, int mode, uint16_t* rows, uint16_t* buf);
+template void DenoiseByHistogram<uint8_t>(int radius, int mode, uint8_t* rows, std::size_t stride,
+                                          uint8_t* buf);
+template void DenoiseByHistogram<uint16_t>(int radius, int mode, uint16_t* rows, std::size_t stride,
+                                           uint16_t* buf);
