@@ -35,9 +35,9 @@ template <typename T> struct Counts {
     // sample's row. The samples of one column mostly fall in one or two blocks; with a
     // single counter every update would wait for the one before it.
     static constexpr int Lanes = 4;
-    uint32_t* came;  // Lanes x blocks
+    static constexpr std::size_t Blocks = (std::size_t(1) << 8 * sizeof(T)) / Block;
+    uint32_t* came;  // Lanes x Blocks, then as many for went
     uint32_t* went;
-    std::size_t blocks;
     long long n = 0;   // samples in the window
     int median = 0;    // modes 0 and 1: s[n/2] once settled
     long long below = 0;  // samples less than median
@@ -48,7 +48,7 @@ template <typename T> uint32_t InBlock(const Counts<T>& h, int k)
 {
     uint32_t sum = 0;
     for (int lane = 0; lane < Counts<T>::Lanes; ++lane)
-        sum += h.came[lane * h.blocks + k] - h.went[lane * h.blocks + k];
+        sum += h.came[lane * Counts<T>::Blocks + k] - h.went[lane * Counts<T>::Blocks + k];
     return sum;
 }
 
@@ -165,39 +165,47 @@ template <typename T, int Mode, typename Gone, typename Come>
 void Move(Counts<T>& h, int count, bool hasGone, Gone gone, bool hasCome, Come come)
 {
     constexpr int Shift = Counts<T>::Shift;
+    constexpr std::size_t Blocks = Counts<T>::Blocks, Lanes = Counts<T>::Lanes;
     uint32_t* fine = h.fine;
-    uint32_t* came = h.came;
-    uint32_t* went = h.went;
-    std::size_t blocks = h.blocks;
+    uint32_t* came = h.came;  // went follows at a fixed distance
     // Locals, so the compiler need not reload them after every store to the counts.
     long long below = h.below;
     int median = h.median, lo = h.lo, hi = h.hi;
-    auto in = [&](int v, int k) {
+    auto in = [&](int v, std::size_t lane) {
         ++fine[v];
-        ++came[(k & (Counts<T>::Lanes - 1)) * blocks + (v >> Shift)];
+        ++came[lane * Blocks + (v >> Shift)];
         if constexpr (TracksMedian<Mode>) below += v < median;
         if constexpr (TracksExtremes<Mode>) {
             lo = std::min(lo, v);
             hi = std::max(hi, v);
         }
     };
-    auto out = [&](int v, int k) {
+    auto out = [&](int v, std::size_t lane) {
         --fine[v];
-        ++went[(k & (Counts<T>::Lanes - 1)) * blocks + (v >> Shift)];
+        ++came[(Lanes + lane) * Blocks + (v >> Shift)];
         if constexpr (TracksMedian<Mode>) below -= v < median;
     };
     if (hasGone && hasCome) {
-        for (int k = 0; k < count; ++k) {
+        auto swap = [&](int k, std::size_t lane) {
             int g = gone(k), c = come(k);
-            if (g == c) continue;  // flat areas: nothing changes
-            out(g, k);
-            in(c, k);
+            if (g == c) return;  // flat areas: nothing changes
+            out(g, lane);
+            in(c, lane);
+        };
+        // Four at a time, so that each lane's counters sit at a fixed offset.
+        int k = 0;
+        for (; k + 4 <= count; k += 4) {
+            swap(k, 0);
+            swap(k + 1, 1);
+            swap(k + 2, 2);
+            swap(k + 3, 3);
         }
+        for (; k < count; ++k) swap(k, (std::size_t)k % Lanes);
     } else if (hasCome) {
-        for (int k = 0; k < count; ++k) in(come(k), k);
+        for (int k = 0; k < count; ++k) in(come(k), (std::size_t)k % Lanes);
         h.n += count;
     } else if (hasGone) {
-        for (int k = 0; k < count; ++k) out(gone(k), k);
+        for (int k = 0; k < count; ++k) out(gone(k), (std::size_t)k % Lanes);
         h.n -= count;
     }
     h.below = below;
@@ -300,7 +308,6 @@ void DenoiseByHistogram(int radius, int mode, T* rows, std::size_t stride, T* bu
     constexpr int lanes = Counts<T>::Lanes;
     h.fine = (uint32_t*)std::calloc(levels + 2 * lanes * blocks, sizeof(uint32_t));
     CHECK(h.fine);
-    h.blocks = blocks;
     h.came = h.fine + levels;
     h.went = h.came + lanes * blocks;
     int ry = std::min(radius, ImgImageHeight - 1);
