@@ -7,7 +7,9 @@
 #include <bit>
 #include <cstring>
 
-#if defined(__x86_64__) && defined(__GNUC__)
+#include "support/cpu.h"
+
+#ifdef GRAYFIX_CPU_X86
 #include <immintrin.h>
 #define GRAYFIX_CRC32_CLMUL 1
 #endif
@@ -212,53 +214,25 @@ static uint32_t UpdateClmul(uint32_t crc, const unsigned char* data, std::size_t
 
 bool Crc32PathAvailable(Crc32Path path)
 {
-#ifdef GRAYFIX_CRC32_CLMUL
-    static const bool clmul = [] {
-        __builtin_cpu_init();
-        return __builtin_cpu_supports("pclmul") && __builtin_cpu_supports("ssse3")
-            && __builtin_cpu_supports("sse4.1");
-    }();
-    static const bool vclmul = clmul && __builtin_cpu_supports("vpclmulqdq")
-                            && __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw")
-                            && __builtin_cpu_supports("avx512vl");
     switch (path) {
     case Crc32Portable: return true;
-    case Crc32Clmul: return clmul;
-    case Crc32Vclmul: return vclmul;
+    case Crc32Clmul: return Cpu().clmul;
+    case Crc32Vclmul: return Cpu().clmul && Cpu().vpclmulqdq && Cpu().avx512;
     }
     return false;
-#else
-    return path == Crc32Portable;
-#endif
 }
 
-Crc32Path BestCrc32Path()
-{
-    return Crc32PathAvailable(Crc32Vclmul) ? Crc32Vclmul
-         : Crc32PathAvailable(Crc32Clmul)  ? Crc32Clmul
-                                           : Crc32Portable;
-}
+using Crc32Choice = PathChoice<Crc32Path, Crc32Vclmul, Crc32PathAvailable>;
 
-static Crc32Path& CurrentPath()
-{
-    static Crc32Path path = BestCrc32Path();
-    return path;
-}
-
-Crc32Path GetCrc32Path() { return CurrentPath(); }
-
-bool SetCrc32Path(Crc32Path path)
-{
-    if (!Crc32PathAvailable(path)) return false;
-    CurrentPath() = path;
-    return true;
-}
+Crc32Path BestCrc32Path() { return Crc32Choice::Best(); }
+Crc32Path GetCrc32Path() { return Crc32Choice::Current(); }
+bool SetCrc32Path(Crc32Path path) { return Crc32Choice::Set(path); }
 
 uint32_t UpdateCRC32Buffer(uint32_t crc, const unsigned char* data, std::size_t length)
 {
 #ifdef GRAYFIX_CRC32_CLMUL
-    if (CurrentPath() != Crc32Portable)
-        return UpdateClmul<false>(crc, data, length, CurrentPath() == Crc32Vclmul);
+    if (Crc32Choice::Current() != Crc32Portable)
+        return UpdateClmul<false>(crc, data, length, Crc32Choice::Current() == Crc32Vclmul);
 #endif
     return UpdateSliced(crc, data, length);
 }
@@ -266,8 +240,8 @@ uint32_t UpdateCRC32Buffer(uint32_t crc, const unsigned char* data, std::size_t 
 uint32_t UpdateCRC32BufferSwapped16(uint32_t crc, const unsigned char* data, std::size_t length)
 {
 #ifdef GRAYFIX_CRC32_CLMUL
-    if (CurrentPath() != Crc32Portable)
-        return UpdateClmul<true>(crc, data, length, CurrentPath() == Crc32Vclmul);
+    if (Crc32Choice::Current() != Crc32Portable)
+        return UpdateClmul<true>(crc, data, length, Crc32Choice::Current() == Crc32Vclmul);
 #endif
     return UpdateSlicedSwapped16(crc, data, length);
 }

@@ -3,9 +3,11 @@
 // processor offers.
 #pragma once
 
+#include "support/cpu.h"
+
 // The wide kernels exist only in x86-64 builds by GCC or Clang, which compile them with
 // per-file target flags (see CMakeLists.txt); elsewhere only the baseline path exists.
-#if defined(__x86_64__) && defined(__GNUC__)
+#ifdef GRAYFIX_CPU_X86
 #define GRAYFIX_SIMD_X86 1
 #endif
 

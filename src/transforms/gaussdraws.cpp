@@ -64,45 +64,23 @@ int ClampNoisyRunPortable(int* values, const double* noise, int count, int maxim
 
 bool GaussPathAvailable(GaussPath path)
 {
-#ifdef GRAYFIX_GAUSS_AVX512
-    static const bool avx512 = [] {
-        __builtin_cpu_init();
-        return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512dq");
-    }();
     switch (path) {
     case GaussPortable: return true;
-    case GaussAvx512: return avx512;
+    case GaussAvx512: return Cpu().avx512dq;
     }
     return false;
-#else
-    return path == GaussPortable;
-#endif
 }
 
-GaussPath BestGaussPath()
-{
-    return GaussPathAvailable(GaussAvx512) ? GaussAvx512 : GaussPortable;
-}
+using GaussChoice = PathChoice<GaussPath, GaussAvx512, GaussPathAvailable>;
 
-static GaussPath& CurrentPath()
-{
-    static GaussPath path = BestGaussPath();
-    return path;
-}
-
-GaussPath GetGaussPath() { return CurrentPath(); }
-
-bool SetGaussPath(GaussPath path)
-{
-    if (!GaussPathAvailable(path)) return false;
-    CurrentPath() = path;
-    return true;
-}
+GaussPath BestGaussPath() { return GaussChoice::Best(); }
+GaussPath GetGaussPath() { return GaussChoice::Current(); }
+bool SetGaussPath(GaussPath path) { return GaussChoice::Set(path); }
 
 int DrawGaussBatch(uint32_t& state, double deviation, double* values)
 {
 #ifdef GRAYFIX_GAUSS_AVX512
-    if (CurrentPath() == GaussAvx512) return DrawGaussBatchAvx512(state, deviation, values);
+    if (GaussChoice::Current() == GaussAvx512) return DrawGaussBatchAvx512(state, deviation, values);
 #endif
     return DrawGaussBatchPortable(state, deviation, values);
 }
@@ -110,7 +88,7 @@ int DrawGaussBatch(uint32_t& state, double deviation, double* values)
 int ClampNoisyRun(int* values, const double* noise, int count, int maximum)
 {
 #ifdef GRAYFIX_GAUSS_AVX512
-    if (CurrentPath() == GaussAvx512) return ClampNoisyRunAvx512(values, noise, count, maximum);
+    if (GaussChoice::Current() == GaussAvx512) return ClampNoisyRunAvx512(values, noise, count, maximum);
 #endif
     return ClampNoisyRunPortable(values, noise, count, maximum);
 }

@@ -14,6 +14,8 @@
 
 #include <cstdint>
 
+#include "support/cpu.h"
+
 // Polar-method attempts per batch; about 78.5 % of them are kept, each giving two variates.
 constexpr int GaussBatchAttempts = 512;
 constexpr int GaussBatchMaxValues = 2 * GaussBatchAttempts;
@@ -115,7 +117,7 @@ GaussPath GetGaussPath();
 bool SetGaussPath(GaussPath path);
 
 // The paths themselves, for the dispatcher in gaussdraws.cpp.
-#if defined(__x86_64__) && defined(__GNUC__)
+#ifdef GRAYFIX_CPU_X86
 #define GRAYFIX_GAUSS_AVX512 1
 #endif
 int DrawGaussBatchPortable(uint32_t& state, double deviation, double* values);
