@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "support/cpu.h"
+
 // Crc32Tables.t[0] is the classic byte table; t[1..7] extend it so that eight
 // bytes can be folded per step (slicing-by-8), giving the same value.
 inline constexpr auto Crc32Tables = [] {
@@ -57,3 +59,12 @@ Crc32Path BestCrc32Path();  // the default: the fastest available
 Crc32Path GetCrc32Path();
 // Returns false (and changes nothing) when the processor lacks the path.
 bool SetCrc32Path(Crc32Path path);
+
+// The carry-less multiplication paths (crc32_clmul.cpp), for the dispatcher in
+// crc32.cpp. Each folds a whole buffer of n >= 64 bytes, n a multiple of 16,
+// into the running CRC; wide: with 512-bit registers when n >= 256.
+#ifdef GRAYFIX_CPU_X86
+#define GRAYFIX_CRC32_CLMUL 1
+uint32_t UpdateCRC32Clmul(uint32_t crc, const unsigned char* data, std::size_t n, bool wide);
+uint32_t UpdateCRC32ClmulSwapped16(uint32_t crc, const unsigned char* data, std::size_t n, bool wide);
+#endif
