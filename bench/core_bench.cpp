@@ -7,7 +7,6 @@
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
-#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -16,41 +15,13 @@
 
 #include <unistd.h>
 
+#include "bench_images.h"
 #include "image/image.h"
 #include "image/rawio.h"
 #include "image/stats.h"
 #include "support/crc32.h"
 
-constexpr int Side = 4096;
-
-// A smooth gradient with an edge, texture and mild noise, like the project's
-// sample images; fixed seed, so every run measures the same bytes.
-static std::vector<unsigned char> MakeImageBytes(int bpp, bool bigEndian)
-{
-    std::vector<unsigned char> bytes((std::size_t)Side * Side * (bpp > 8 ? 2 : 1));
-    uint64_t state = 0x9E3779B97F4A7C15ull;
-    double maxval = (double)((1 << bpp) - 1);
-    std::size_t i = 0;
-    for (int y = 0; y < Side; ++y)
-        for (int x = 0; x < Side; ++x) {
-            double u = (double)x / Side, v = (double)y / Side;
-            double value = 0.25 + 0.45 * u + 0.15 * v + 0.03 * std::sin(u * 23.0 + v * 17.0);
-            if (u > 0.1 && u < 0.4 && v > 0.55 && v < 0.9) value = 0.12 + 0.05 * std::sin(u * 180.0);
-            state = state * 6364136223846793005ull + 1442695040888963407ull;
-            value += ((double)(state >> 40) / (double)(1ull << 24) - 0.5) * 0.02;
-            long level = std::lround(std::fmin(std::fmax(value, 0.0), 1.0) * maxval);
-            if (bpp <= 8) {
-                bytes[i++] = (unsigned char)level;
-            } else if (bigEndian) {
-                bytes[i++] = (unsigned char)(level >> 8);
-                bytes[i++] = (unsigned char)level;
-            } else {
-                bytes[i++] = (unsigned char)level;
-                bytes[i++] = (unsigned char)(level >> 8);
-            }
-        }
-    return bytes;
-}
+constexpr int Side = BenchSide;
 
 // Puts a copy of the bytes into the image store as a Side x Side image.
 static void LoadStore(const std::vector<unsigned char>& bytes, int bpp, bool bigEndian)
@@ -65,12 +36,13 @@ static void LoadStore(const std::vector<unsigned char>& bytes, int bpp, bool big
 
 static const std::vector<unsigned char>& Image8()
 {
-    static const auto bytes = MakeImageBytes(8, true);
+    static const auto bytes = LevelBytes(GradientLevels(8), 1, true);
     return bytes;
 }
 static const std::vector<unsigned char>& Image16(bool bigEndian)
 {
-    static const auto big = MakeImageBytes(16, true), little = MakeImageBytes(16, false);
+    static const auto big = LevelBytes(GradientLevels(16), 2, true),
+                      little = LevelBytes(GradientLevels(16), 2, false);
     return bigEndian ? big : little;
 }
 

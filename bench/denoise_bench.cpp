@@ -21,38 +21,19 @@
 #include <string>
 #include <vector>
 
+#include "bench_images.h"
 #include "image/image.h"
 #include "transforms/denoise.h"
 #include "transforms/soften.h"
 
 namespace {
 
-constexpr int Side = 4096;
+constexpr int Side = BenchSide;
 
-// A smooth ramp with noise, so windows hold both ties and distinct values.
-std::vector<unsigned char> MakeImageBytes(int bpp)
-{
-    int bytes = bpp > 8 ? 2 : 1;
-    std::vector<unsigned char> data((std::size_t)Side * Side * bytes);
-    uint32_t state = 12345;
-    for (std::size_t i = 0; i < (std::size_t)Side * Side; ++i) {
-        state = state * 1664525u + 1013904223u;
-        uint32_t ramp = (uint32_t)((i % Side + i / Side) * BppMask[bpp] / (2 * Side));
-        uint32_t value = (ramp + (state >> 24) * (BppMask[bpp] >> 7) / 256) & BppMask[bpp];
-        if (bytes == 1) {
-            data[i] = (unsigned char)value;
-        } else {
-            data[2 * i] = (unsigned char)(value >> 8);
-            data[2 * i + 1] = (unsigned char)value;
-        }
-    }
-    return data;
-}
-
-// Puts a fresh copy of the image into the store before each timed call (untimed).
+// Puts a fresh copy of the noisy ramp into the store before each timed call (untimed).
 class ImageFixture {
 public:
-    explicit ImageFixture(int bpp) : original_(MakeImageBytes(bpp))
+    explicit ImageFixture(int bpp) : original_(LevelBytes(NoisyRampLevels(bpp), bpp > 8 ? 2 : 1, true))
     {
         ImgImageWidth = ImgImageHeight = Side;
         ImgSetDepth(bpp);

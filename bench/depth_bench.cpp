@@ -17,7 +17,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -27,6 +26,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_images.h"
 #include "image/image.h"
 #include "transforms/decorrelate.h"
 #include "transforms/increasedepth.h"
@@ -34,40 +34,8 @@
 
 namespace {
 
-constexpr int Side = 4096;
+constexpr int Side = BenchSide;
 using Clock = std::chrono::steady_clock;
-
-// A gradient with an edge, texture and mild noise, with intensities of
-// valueBits bits; fixed seed, so every run measures the same bytes.
-std::vector<int> MakeLevels(int valueBits)
-{
-    std::vector<int> levels((std::size_t)Side * Side);
-    uint64_t state = 0x9E3779B97F4A7C15ull;
-    double maxval = (double)BppMask[valueBits];
-    for (int y = 0; y < Side; ++y)
-        for (int x = 0; x < Side; ++x) {
-            double u = (double)x / Side, v = (double)y / Side;
-            double value = 0.25 + 0.45 * u + 0.15 * v + 0.03 * std::sin(u * 23.0 + v * 17.0);
-            if (u > 0.1 && u < 0.4 && v > 0.55 && v < 0.9) value = 0.12 + 0.05 * std::sin(u * 180.0);
-            state = state * 6364136223846793005ull + 1442695040888963407ull;
-            value += ((double)(state >> 40) / (double)(1ull << 24) - 0.5) * 0.02;
-            levels[(std::size_t)y * Side + x] =
-                (int)std::lround(std::fmin(std::fmax(value, 0.0), 1.0) * maxval);
-        }
-    return levels;
-}
-
-std::vector<unsigned char> ToBytes(const std::vector<int>& levels, int bytes, bool bigEndian)
-{
-    std::vector<unsigned char> data(levels.size() * (std::size_t)bytes);
-    for (std::size_t i = 0; i < levels.size(); ++i) {
-        int v = levels[i];
-        if (bytes == 1) data[i] = (unsigned char)v;
-        else if (bigEndian) { data[2 * i] = (unsigned char)(v >> 8); data[2 * i + 1] = (unsigned char)v; }
-        else { data[2 * i] = (unsigned char)v; data[2 * i + 1] = (unsigned char)(v >> 8); }
-    }
-    return data;
-}
 
 // The store's input: intensities of valueBits bits held at depth bpp.
 struct Input {
@@ -78,7 +46,7 @@ struct Input {
 
 Input MakeInput(int bpp, int valueBits, bool bigEndian)
 {
-    return {bpp, bigEndian, ToBytes(MakeLevels(valueBits), bpp > 8 ? 2 : 1, bigEndian)};
+    return {bpp, bigEndian, LevelBytes(GradientLevels(valueBits), bpp > 8 ? 2 : 1, bigEndian)};
 }
 
 // A residual image: the forward transform's output, taken once.

@@ -30,6 +30,7 @@
 #include <opencv2/core.hpp>
 #include <opencv2/imgproc.hpp>
 
+#include "bench_images.h"
 #include "image/image.h"
 #include "support/simd.h"
 #include "transforms/denoise.h"
@@ -37,39 +38,23 @@
 
 namespace {
 
-constexpr int Side = 4096;
+constexpr int Side = BenchSide;
 bool WallClock = false;
-
-// The denoise_bench image: a smooth ramp with noise, so windows hold ties and distinct values.
-std::vector<uint16_t> MakeSamples(int bpp)
-{
-    std::vector<uint16_t> samples((std::size_t)Side * Side);
-    uint32_t state = 12345;
-    for (std::size_t i = 0; i < samples.size(); ++i) {
-        state = state * 1664525u + 1013904223u;
-        uint32_t ramp = (uint32_t)((i % Side + i / Side) * BppMask[bpp] / (2 * Side));
-        samples[i] = (uint16_t)((ramp + (state >> 24) * (BppMask[bpp] >> 7) / 256) & BppMask[bpp]);
-    }
-    return samples;
-}
 
 // The image in grayfix's store (big-endian samples, as a PGM holds them) and as an
 // OpenCV matrix of native samples.
 struct Images {
     explicit Images(int bpp) : bytes(bpp > 8 ? 2 : 1)
     {
-        std::vector<uint16_t> samples = MakeSamples(bpp);
-        original.resize(samples.size() * bytes);
+        // The denoise_bench image.
+        std::vector<uint16_t> samples = NoisyRampLevels(bpp);
+        original = LevelBytes(samples, bytes, true);
         mat = cv::Mat(Side, Side, bytes == 1 ? CV_8UC1 : CV_16UC1);
         for (std::size_t i = 0; i < samples.size(); ++i) {
-            if (bytes == 1) {
-                original[i] = (unsigned char)samples[i];
+            if (bytes == 1)
                 mat.data[i] = (unsigned char)samples[i];
-            } else {
-                original[2 * i] = (unsigned char)(samples[i] >> 8);
-                original[2 * i + 1] = (unsigned char)samples[i];
+            else
                 ((uint16_t*)mat.data)[i] = samples[i];
-            }
         }
         ImgImageWidth = ImgImageHeight = Side;
         ImgSetDepth(bpp);
