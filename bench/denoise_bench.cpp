@@ -9,19 +9,13 @@
 
 #include <benchmark/benchmark.h>
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <cstdint>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <iostream>
-#include <string>
 #include <vector>
 
 #include "bench_images.h"
+#include "bench_main.h"
 #include "image/image.h"
 #include "transforms/denoise.h"
 #include "transforms/soften.h"
@@ -113,20 +107,5 @@ BENCHMARK(BM_Soften)
 
 int main(int argc, char** argv)
 {
-    // Results to the real standard output; the transforms' messages to /dev/null.
-    std::fflush(stdout);
-    int results = dup(STDOUT_FILENO);
-    int quiet = open("/dev/null", O_WRONLY);
-    if (results < 0 || quiet < 0 || dup2(quiet, STDOUT_FILENO) < 0) return 1;
-    close(quiet);
-    std::ofstream out("/dev/fd/" + std::to_string(results));
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-    benchmark::ConsoleReporter reporter(isatty(results) ? benchmark::ConsoleReporter::OO_Defaults
-                                                        : benchmark::ConsoleReporter::OO_Tabular);
-    reporter.SetOutputStream(&out);
-    reporter.SetErrorStream(&std::cerr);
-    benchmark::RunSpecifiedBenchmarks(&reporter);
-    benchmark::Shutdown();
-    return 0;
+    return RunBenchmarksQuietly(argc, argv, benchmark::ConsoleReporter::OO_Tabular);
 }

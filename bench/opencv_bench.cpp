@@ -14,15 +14,10 @@
 
 #include <benchmark/benchmark.h>
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <iostream>
 #include <map>
 #include <string>
 #include <vector>
@@ -31,6 +26,7 @@
 #include <opencv2/imgproc.hpp>
 
 #include "bench_images.h"
+#include "bench_main.h"
 #include "image/image.h"
 #include "support/simd.h"
 #include "transforms/denoise.h"
@@ -174,20 +170,5 @@ int main(int argc, char** argv)
             }
         }
 
-    // Results to the real standard output; the transforms' messages to /dev/null.
-    std::fflush(stdout);
-    int results = dup(STDOUT_FILENO);
-    int quiet = open("/dev/null", O_WRONLY);
-    if (results < 0 || quiet < 0 || dup2(quiet, STDOUT_FILENO) < 0) return 1;
-    close(quiet);
-    std::ofstream out("/dev/fd/" + std::to_string(results));
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-    RatioReporter reporter(isatty(results) ? benchmark::ConsoleReporter::OO_Defaults
-                                           : benchmark::ConsoleReporter::OO_None);
-    reporter.SetOutputStream(&out);
-    reporter.SetErrorStream(&std::cerr);
-    benchmark::RunSpecifiedBenchmarks(&reporter);
-    benchmark::Shutdown();
-    return 0;
+    return RunBenchmarksQuietly<RatioReporter>(argc, argv, benchmark::ConsoleReporter::OO_None);
 }
