@@ -8,7 +8,9 @@
 // target is missing.
 #pragma once
 
+#include <bit>
 #include <cstdint>
+#include <cstring>
 
 #include "support/simd.h"
 
@@ -25,30 +27,26 @@ extern const ImgRowKernels ImgRowKernelsAvx512;
 
 namespace {
 
-// Two loops with fixed byte offsets vectorise; one with a variable offset does not.
-void UnpackLittle(const unsigned char* p, uint16_t* row, int width)
-{
-    for (int x = 0; x < width; ++x) row[x] = (uint16_t)(p[2 * x + 1] << 8 | p[2 * x]);
-}
-
-void UnpackBig(const unsigned char* p, uint16_t* row, int width)
-{
-    for (int x = 0; x < width; ++x) row[x] = (uint16_t)(p[2 * x] << 8 | p[2 * x + 1]);
-}
-
-void PackLittle(const uint16_t* row, unsigned char* p, int width)
+// Whole 16-bit words, swapped when the order is not the processor's: the compiler turns
+// the swap into one byte shuffle per register.
+template <bool BigEndian> void Unpack(const unsigned char* p, uint16_t* row, int width)
 {
     for (int x = 0; x < width; ++x) {
-        p[2 * x + 1] = (unsigned char)(row[x] >> 8);
-        p[2 * x] = (unsigned char)row[x];
+        uint16_t word;
+        std::memcpy(&word, p + 2 * x, 2);
+        if constexpr (BigEndian != (std::endian::native == std::endian::big))
+            word = (uint16_t)(word << 8 | word >> 8);
+        row[x] = word;
     }
 }
 
-void PackBig(const uint16_t* row, unsigned char* p, int width)
+template <bool BigEndian> void Pack(const uint16_t* row, unsigned char* p, int width)
 {
     for (int x = 0; x < width; ++x) {
-        p[2 * x] = (unsigned char)(row[x] >> 8);
-        p[2 * x + 1] = (unsigned char)row[x];
+        uint16_t word = row[x];
+        if constexpr (BigEndian != (std::endian::native == std::endian::big))
+            word = (uint16_t)(word << 8 | word >> 8);
+        std::memcpy(p + 2 * x, &word, 2);
     }
 }
 
@@ -63,7 +61,7 @@ uint16_t OrOfRow(const uint16_t* row, int width)
 // with a wider target's instructions.
 constexpr ImgRowKernels MakeImgRowKernels()
 {
-    return {{UnpackLittle, UnpackBig}, {PackLittle, PackBig}, OrOfRow};
+    return {{Unpack<false>, Unpack<true>}, {Pack<false>, Pack<true>}, OrOfRow};
 }
 
 }  // namespace
