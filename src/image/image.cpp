@@ -87,11 +87,14 @@ template <typename T> void ImgWriteRow(int y, const T* row)
     int width = ImgImageWidth;
     // No value exceeds the OR of them all, and an OR pass is much quicker than a max pass
     // (SSE2 has no 16-bit unsigned max); the max is needed only for a maxval like 1000.
+    // With the largest maxval of the sample size, no value can be too large.
     T bits = 0;
-    if constexpr (sizeof(T) == 1)
-        for (int x = 0; x < width; ++x) bits |= row[x];
-    else
-        bits = RowKernels().bits(row, width);
+    if (ImgLevelMax < (int)(T)~T(0)) {
+        if constexpr (sizeof(T) == 1)
+            for (int x = 0; x < width; ++x) bits |= row[x];
+        else
+            bits = RowKernels().bits(row, width);
+    }
     T largest = bits;
     if (bits > ImgLevelMax) {
         largest = 0;
