@@ -65,11 +65,7 @@ bool ImgSamplesInRange()
 static const ImgRowKernels& RowKernels()
 {
     static constexpr ImgRowKernels baseline = MakeImgRowKernels();
-#ifdef GRAYFIX_SIMD_X86
-    if (GetSimdPath() == SimdAvx512) return ImgRowKernelsAvx512;
-    if (GetSimdPath() == SimdAvx2) return ImgRowKernelsAvx2;
-#endif
-    return baseline;
+    return GRAYFIX_SIMD_TABLE(baseline, ImgRowKernelsAvx2, ImgRowKernelsAvx512);
 }
 
 template <typename T> void ImgReadRow(int y, T* row)

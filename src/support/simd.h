@@ -23,3 +23,20 @@ SimdPath BestSimdPath();  // the default: the widest available
 SimdPath GetSimdPath();
 // Returns false (and changes nothing) when the processor or the build lacks the path.
 bool SetSimdPath(SimdPath path);
+
+// The table of kernels built for this run's path, of the baseline table and those built
+// for AVX2 and AVX-512 (x86-64 only: elsewhere the macro drops their names). Internal
+// linkage, as the files built for wider targets include this header too.
+#ifdef GRAYFIX_SIMD_X86
+namespace {
+template <typename Table>
+const Table& TableForSimdPath(const Table& baseline, const Table& avx2, const Table& avx512)
+{
+    SimdPath path = GetSimdPath();
+    return path == SimdAvx512 ? avx512 : path == SimdAvx2 ? avx2 : baseline;
+}
+}  // namespace
+#define GRAYFIX_SIMD_TABLE(baseline, avx2, avx512) TableForSimdPath(baseline, avx2, avx512)
+#else
+#define GRAYFIX_SIMD_TABLE(baseline, avx2, avx512) (baseline)
+#endif

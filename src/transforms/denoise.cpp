@@ -140,11 +140,7 @@ static void PrefetchRow(int y, std::size_t bytes)
 static const DenoiseKernels& Kernels()
 {
     static constexpr DenoiseKernels baseline = MakeDenoiseKernels();
-#ifdef GRAYFIX_SIMD_X86
-    if (GetSimdPath() == SimdAvx512) return DenoiseKernelsAvx512;
-    if (GetSimdPath() == SimdAvx2) return DenoiseKernelsAvx2;
-#endif
-    return baseline;
+    return GRAYFIX_SIMD_TABLE(baseline, DenoiseKernelsAvx2, DenoiseKernelsAvx512);
 }
 
 // The full-window row kernel (radius 1 or 2).

@@ -82,11 +82,8 @@ template <typename T, typename Acc, bool Squared> static SoftenRowKernels<T, Acc
         return RowKernels<T, Acc, Squared>();
     } else {
         static constexpr SoftenKernels baseline = MakeSoftenKernels();
-        const SoftenKernels* kernels = &baseline;
-#ifdef GRAYFIX_SIMD_X86
-        if (GetSimdPath() == SimdAvx512) kernels = &SoftenKernelsAvx512;
-        if (GetSimdPath() == SimdAvx2) kernels = &SoftenKernelsAvx2;
-#endif
+        const SoftenKernels* kernels =
+            &GRAYFIX_SIMD_TABLE(baseline, SoftenKernelsAvx2, SoftenKernelsAvx512);
         if constexpr (sizeof(T) == 1 && sizeof(Acc) == 4) return kernels->bytes32[Squared];
         if constexpr (sizeof(T) == 1 && sizeof(Acc) == 8) return kernels->bytes64[Squared];
         if constexpr (sizeof(T) == 2 && sizeof(Acc) == 4) return kernels->words32[Squared];
