@@ -22,7 +22,9 @@ int RunBenchmarksQuietly(int argc, char** argv, benchmark::ConsoleReporter::Outp
     int quiet = open("/dev/null", O_WRONLY);
     if (results < 0 || quiet < 0 || dup2(quiet, STDOUT_FILENO) < 0) return 1;
     close(quiet);
-    std::ofstream out("/dev/fd/" + std::to_string(results));
+    // Appending: reopened without it, a file the results are redirected to would be
+    // cut short to nothing first.
+    std::ofstream out("/dev/fd/" + std::to_string(results), std::ios::app);
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
     Reporter reporter(isatty(results) ? benchmark::ConsoleReporter::OO_Defaults : piped);
