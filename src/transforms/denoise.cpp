@@ -206,12 +206,13 @@ static bool UsesHistogram(int radius)
         || (Path == DenoiseAuto && radius >= 3);
 }
 
-// Per-column counts of 1-byte samples take 544 bytes a column, and a window's count must
-// fit their 16 bits.
+// Per-column counts of 1-byte samples take 272 bytes a column; a column's count must fit
+// 8 bits, and a window's 16.
 static bool UsesColumns(int radius)
 {
     long long rx = std::min(radius, ImgImageWidth - 1), ry = std::min(radius, ImgImageHeight - 1);
-    return Path != DenoiseRunningCounts && ImgImageWidth <= 5000 && (2 * rx + 1) * (2 * ry + 1) <= 65535;
+    return Path != DenoiseRunningCounts && ImgImageWidth <= 10000 && 2 * ry + 1 <= 255
+        && (2 * rx + 1) * (2 * ry + 1) <= 65535;
 }
 
 // The distance between ring rows, in samples: an odd number of cache lines, so that the

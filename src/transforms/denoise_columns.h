@@ -30,17 +30,20 @@
 
 namespace {
 
+// The window's counts, and a column's: a column holds at most 255 samples of the window.
 typedef uint16_t Sixteen __attribute__((vector_size(32)));
+typedef uint8_t SixteenBytes __attribute__((vector_size(16)));
+#define GRAYFIX_WIDEN(bytes) __builtin_convertvector(bytes, Sixteen)
 
 // StepFrom[i] is all ones in the lanes at and above i: subtracting it counts a sample in.
 // Plain constants, so that no start-up code runs with a wider target's instructions.
 struct StepTable {
-    alignas(32) uint16_t from[16][16];
+    alignas(16) uint8_t from[16][16];
 };
 constexpr StepTable StepFrom = [] {
     StepTable table{};
     for (int i = 0; i < 16; ++i)
-        for (int lane = i; lane < 16; ++lane) table.from[i][lane] = 0xffff;
+        for (int lane = i; lane < 16; ++lane) table.from[i][lane] = 0xff;
     return table;
 }();
 
@@ -76,8 +79,8 @@ constexpr StepTable StepFrom = [] {
 struct Columns {
     // Per image column: coarse[x][j] counts its samples at or below block j, and
     // fine[16 * x + k][i] those of block k at or below intensity 16 * k + i.
-    Sixteen* coarse;
-    Sixteen* fine;
+    SixteenBytes* coarse;
+    SixteenBytes* fine;
     int width, rx;
     // The window at column x, columns left .. right.
     int x = 0, left = 0, right = 0;
@@ -89,7 +92,7 @@ struct Columns {
 // Counts sample v of column x in (step -1) or out (step +1).
 [[gnu::always_inline]] inline void Step(Columns& w, int x, int v, bool in)
 {
-    Sixteen fine, coarse;
+    SixteenBytes fine, coarse;
     std::memcpy(&fine, StepFrom.from[v & 15], sizeof fine);
     std::memcpy(&coarse, StepFrom.from[v >> 4], sizeof coarse);
     if (in) {
@@ -104,7 +107,7 @@ struct Columns {
 // Counts sample v of column x in and sample u out.
 [[gnu::always_inline]] inline void Swap(Columns& w, int x, int v, int u)
 {
-    Sixteen fineIn, fineOut, coarseIn, coarseOut;
+    SixteenBytes fineIn, fineOut, coarseIn, coarseOut;
     std::memcpy(&fineIn, StepFrom.from[v & 15], sizeof fineIn);
     std::memcpy(&fineOut, StepFrom.from[u & 15], sizeof fineOut);
     std::memcpy(&coarseIn, StepFrom.from[v >> 4], sizeof coarseIn);
@@ -120,15 +123,15 @@ struct Columns {
     Sixteen& seg = w.inner[k];
     int from = w.innerAt[k];
     if (from == w.x) return seg;
-    const Sixteen* fine = w.fine + k;
+    const SixteenBytes* fine = w.fine + k;
     // Catching up costs two columns per step, starting over one per window column.
     if (from < 0 || 2LL * (w.x - from) > w.right - w.left + 1) {
         seg = Sixteen{};
-        for (int column = w.left; column <= w.right; ++column) seg += fine[16 * column];
+        for (int column = w.left; column <= w.right; ++column) seg += GRAYFIX_WIDEN(fine[16 * column]);
     } else {
         for (int x = from + 1; x <= w.x; ++x) {
-            if (x + w.rx < w.width) seg += fine[16 * (x + w.rx)];
-            if (x - w.rx - 1 >= 0) seg -= fine[16 * (x - w.rx - 1)];
+            if (x + w.rx < w.width) seg += GRAYFIX_WIDEN(fine[16 * (x + w.rx)]);
+            if (x - w.rx - 1 >= 0) seg -= GRAYFIX_WIDEN(fine[16 * (x - w.rx - 1)]);
         }
     }
     w.innerAt[k] = w.x;
@@ -173,7 +176,7 @@ long long Equal(Columns& w, int c) { return CountUpTo(w, c) - CountBelow(w, c); 
 int Above(Columns& w, int c) { return Select(w, CountUpTo(w, c)); }
 int Below(Columns& w, int c) { return Select(w, CountBelow(w, c) - 1); }
 
-template <int Mode> void RunColumns(int radius, uint8_t* rows, uint8_t* buf, Sixteen* counts)
+template <int Mode> void RunColumns(int radius, uint8_t* rows, uint8_t* buf, SixteenBytes* counts)
 {
     int width = ImgImageWidth, height = ImgImageHeight;
     int rx = Least(radius, width - 1), ry = Least(radius, height - 1);
@@ -211,7 +214,7 @@ template <int Mode> void RunColumns(int radius, uint8_t* rows, uint8_t* buf, Six
             for (int x = 0; x < width; ++x) Step(w, x, gone[x], false);
         w.block = Sixteen{};
         for (int k = 0; k < 16; ++k) w.innerAt[k] = -1;
-        for (int x = 0; x < rx; ++x) w.block += w.coarse[x];
+        for (int x = 0; x < rx; ++x) w.block += GRAYFIX_WIDEN(w.coarse[x]);
         const uint8_t* centre = source(y);
         uint8_t* out = buf + (std::size_t)(y % resultRows) * width;
         if constexpr (Mode == 0) {
@@ -221,13 +224,13 @@ template <int Mode> void RunColumns(int radius, uint8_t* rows, uint8_t* buf, Six
             Sixteen hot{}, block = w.block;
             for (int x = 0; x < width; ++x) {
                 bool come = x + rx < width, gone = x - rx - 1 >= 0;
-                if (come) block += w.coarse[x + rx];
-                if (gone) block -= w.coarse[x - rx - 1];
+                if (come) block += GRAYFIX_WIDEN(w.coarse[x + rx]);
+                if (gone) block -= GRAYFIX_WIDEN(w.coarse[x - rx - 1]);
                 unsigned rank = block[15] / 2u;
                 int k = LanesAtOrBelow(block, rank);
                 if (k == hotK) {
-                    if (come) hot += w.fine[16 * (x + rx) + k];
-                    if (gone) hot -= w.fine[16 * (x - rx - 1) + k];
+                    if (come) hot += GRAYFIX_WIDEN(w.fine[16 * (x + rx) + k]);
+                    if (gone) hot -= GRAYFIX_WIDEN(w.fine[16 * (x - rx - 1) + k]);
                 } else {
                     if (hotK >= 0) {
                         w.inner[hotK] = hot;
@@ -244,8 +247,8 @@ template <int Mode> void RunColumns(int radius, uint8_t* rows, uint8_t* buf, Six
             }
         } else {
             for (int x = 0; x < width; ++x) {
-                if (x + rx < width) w.block += w.coarse[x + rx];
-                if (x - rx - 1 >= 0) w.block -= w.coarse[x - rx - 1];
+                if (x + rx < width) w.block += GRAYFIX_WIDEN(w.coarse[x + rx]);
+                if (x - rx - 1 >= 0) w.block -= GRAYFIX_WIDEN(w.coarse[x - rx - 1]);
                 w.x = x;
                 w.left = x - Least(rx, x);
                 w.right = x + Least(rx, width - 1 - x);
@@ -258,12 +261,13 @@ template <int Mode> void RunColumns(int radius, uint8_t* rows, uint8_t* buf, Six
         ImgWriteRow(y, buf + (std::size_t)(y % resultRows) * width);
 }
 
-// Denoises the 1-byte image with any radius whose windows hold at most 65535 samples;
-// the buffers are those of DenoiseByHistogram. The counts take 544 bytes per column.
+// Denoises the 1-byte image with any radius whose windows hold at most 65535 samples in
+// at most 255 rows; the buffers are those of DenoiseByHistogram. The counts take 272
+// bytes per column.
 void DenoiseByColumns(int radius, int mode, uint8_t* rows, uint8_t* buf)
 {
-    std::size_t size = (std::size_t)ImgImageWidth * 17 * sizeof(Sixteen);
-    Sixteen* counts = (Sixteen*)std::aligned_alloc(alignof(Sixteen), size);
+    std::size_t size = (std::size_t)ImgImageWidth * 17 * sizeof(SixteenBytes);
+    SixteenBytes* counts = (SixteenBytes*)std::aligned_alloc(alignof(SixteenBytes), size);
     CHECK(counts);
     std::memset((void*)counts, 0, size);
     switch (mode) {
