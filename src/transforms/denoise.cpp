@@ -74,6 +74,7 @@ static int LargestBelow(const uint16_t* window, int n, int c)
 static int ChooseFromWindow(uint16_t* window, int n, int c, int mode)
 {
     if (n == 1) return c;  // a 1x1 image: no second sample, so no rule can move the pixel
+    if (mode == 0) return NthSmallest(window, n, n / 2);  // the upper median
     int less = 0, greater = 0;
     for (int i = 0; i < n; ++i) {
         less += window[i] < c;
@@ -81,8 +82,6 @@ static int ChooseFromWindow(uint16_t* window, int n, int c, int mode)
     }
     int equal = n - less - greater;
     switch (mode) {
-    case 0:  // upper median
-        return NthSmallest(window, n, n / 2);
     case 1:  // RCRS-1: only a centre alone at either end moves, to the upper median
         return (less == 0 || greater == 0) && equal == 1 ? NthSmallest(window, n, n / 2) : c;
     case 2:  // s[1] for a centre at the minimum, else s[n-2] for one at the maximum
