@@ -39,14 +39,17 @@ DenoisePath GetDenoisePath() { return Path; }
 
 static int NthSmallest(uint16_t* window, int n, int rank)
 {
-    if (n <= 16) {  // the clipped windows of small radii: sorting them is quicker
-        for (int i = 1; i < n; ++i) {
-            uint16_t v = window[i];
-            int j = i;
-            for (; j > 0 && window[j - 1] > v; --j) window[j] = window[j - 1];
-            window[j] = v;
+    if (n <= 16) {
+        // The clipped windows of small radii: each sample's place in the sorted order
+        // (ties by position), counted without a branch that depends on the data.
+        int chosen = 0;
+        for (int i = 0; i < n; ++i) {
+            int place = 0;
+            for (int j = 0; j < n; ++j)
+                place += window[j] < window[i] || (window[j] == window[i] && j < i);
+            chosen = place == rank ? window[i] : chosen;
         }
-        return window[rank];
+        return chosen;
     }
     std::nth_element(window, window + rank, window + n);
     return window[rank];
