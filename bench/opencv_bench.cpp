@@ -107,9 +107,12 @@ public:
     void ReportRuns(const std::vector<Run>& runs) override
     {
         ConsoleReporter::ReportRuns(runs);
+        // Each timing run, or with repetitions their median, which a noisy machine moves
+        // least.
         for (const Run& run : runs) {
-            if (run.run_type != Run::RT_Iteration || run.error_occurred) continue;
-            std::string name = run.benchmark_name();
+            bool median = run.run_type == Run::RT_Aggregate && run.aggregate_name == "median";
+            if ((run.run_type != Run::RT_Iteration && !median) || run.error_occurred) continue;
+            std::string name = run.run_name.str();
             std::size_t slash = name.rfind('/');
             double seconds = WallClock ? run.GetAdjustedRealTime() : run.GetAdjustedCPUTime();
             times_[name.substr(0, slash)][name.substr(slash + 1)] = seconds;

@@ -250,10 +250,12 @@ if [[ -x $OPENCV_BENCH ]]; then
     echo "run_bench: running $OPENCV_BENCH" >&2
     {
         echo
-        echo "In-process comparison with OpenCV (bench/opencv_bench, CPU time, one thread each):"
+        echo "In-process comparison with OpenCV (bench/opencv_bench, CPU time, one thread each;"
+        echo "five repetitions, the ratios from their medians):"
         echo
         echo '```text'
-        "$OPENCV_BENCH" 2>&1 || echo "opencv_bench failed (status $?)"
+        "$OPENCV_BENCH" --benchmark_repetitions=5 --benchmark_display_aggregates_only=true 2>&1 ||
+            echo "opencv_bench failed (status $?)"
         echo '```'
     } >>"$RESULTS"
 else

@@ -37,8 +37,28 @@ DenoisePath GetDenoisePath() { return Path; }
 
 // ---- General path: any window, counted rather than sorted -------------------------
 
+// Sorts the window with a fixed network of exchanges, branch-free.
+template <std::size_t N>
+static void SortByNetwork(uint16_t* window, const std::array<std::pair<int, int>, N>& network)
+{
+    for (auto [low, high] : network) {
+        uint16_t a = window[low], b = window[high];
+        window[low] = std::min(a, b);
+        window[high] = std::max(a, b);
+    }
+}
+
 static int NthSmallest(uint16_t* window, int n, int rank)
 {
+    // The clipped windows of radius 1: 6 samples on an edge, 4 in a corner.
+    static constexpr std::array<std::pair<int, int>, 12> Six = {
+        {{1, 2}, {0, 2}, {0, 1}, {4, 5}, {3, 5}, {3, 4}, {0, 3}, {1, 4}, {2, 5}, {2, 4}, {1, 3}, {2, 3}}};
+    static constexpr std::array<std::pair<int, int>, 5> Four = {{{0, 1}, {2, 3}, {0, 2}, {1, 3}, {1, 2}}};
+    if (n == 6 || n == 4) {
+        if (n == 6) SortByNetwork(window, Six);
+        else SortByNetwork(window, Four);
+        return window[rank];
+    }
     if (n <= 16) {
         // The clipped windows of small radii: each sample's place in the sorted order
         // (ties by position), counted without a branch that depends on the data.
@@ -179,6 +199,14 @@ static void DenoiseRows(int radius, T* buf, T* rows, std::size_t stride, int rin
             const T* windowRows[5] = {};
             for (int k = 0; k <= bottom - top; ++k) windowRows[k] = source(top + k);
             fullRow(windowRows, columns, out, width);
+        } else if (Mode == 0 && radius == 1 && rx == 1 && bottom - top == 1 && Path == DenoiseAuto) {
+            fastFrom = 1;
+            fastTo = width - 1;
+            const T* edgeRows[2] = {source(top), source(bottom)};
+            if constexpr (sizeof(T) == 1)
+                Kernels().edgeBytes(edgeRows, columns, out, width);
+            else
+                Kernels().edgeWords(edgeRows, columns, out, width);
         }
         for (int x = 0; x < width; ++x) {
             if (x == fastFrom && fastFrom < fastTo) x = fastTo;

@@ -140,6 +140,23 @@ void Denoise3x3Row(const T* const* rows, T* scratch, T* out, int width)
     }
 }
 
+// Row of the 2x3 windows along the top or bottom edge for radius 1 and the median rule,
+// x = 1 .. width-2: the upper median s[3] of the six samples, through a sorting network.
+constexpr Exchange SortSix[12] = {{1, 2}, {0, 2}, {0, 1}, {4, 5}, {3, 5}, {3, 4},
+                                  {0, 3}, {1, 4}, {2, 5}, {2, 4}, {1, 3}, {2, 3}};
+template <typename T> void DenoiseEdgeRow(const T* const* rows, T*, T* out, int width)
+{
+    const T* a = rows[0];
+    const T* b = rows[1];
+    GRAYFIX_IVDEP
+    for (int x = 1; x < width - 1; ++x) {
+        T v[6] = {a[x - 1], a[x], a[x + 1], b[x - 1], b[x], b[x + 1]};
+        Unrolled([&](auto i) { Order(v[SortSix[i].low], v[SortSix[i].high]); },
+                 std::make_index_sequence<12>());
+        out[x] = v[3];
+    }
+}
+
 // Row of 5x5 windows, x = 2 .. width-3, through the median network.
 template <typename T, int Mode>
 void Denoise5x5Row(const T* const* rows, T*, T* out, int width)
@@ -182,6 +199,8 @@ constexpr DenoiseKernels MakeDenoiseKernels()
           Denoise3x3Row<uint16_t, 3>},
          {Denoise5x5Row<uint16_t, 0>, Denoise5x5Row<uint16_t, 1>, Denoise5x5Row<uint16_t, 2>,
           Denoise5x5Row<uint16_t, 3>}},
+        DenoiseEdgeRow<uint8_t>,
+        DenoiseEdgeRow<uint16_t>,
         DenoiseByColumns,
     };
 }

@@ -1,5 +1,5 @@
-// denoise_simd.h - the table of denoise's full-window row kernels, one table per vector
-// path; the kernels themselves are in denoise_kernels.h.
+// denoise_simd.h - the table of denoise's row kernels, one table per vector path; the
+// kernels themselves are in denoise_kernels.h and denoise_columns.h.
 #pragma once
 
 #include <cstdint>
@@ -15,6 +15,9 @@ using DenoiseRowKernel = void (*)(const T* const* rows, T* scratch, T* out, int 
 struct DenoiseKernels {
     DenoiseRowKernel<uint8_t> bytes[2][4];  // [radius - 1][mode]
     DenoiseRowKernel<uint16_t> words[2][4];
+    // The top and bottom rows of radius 1 medians: rows are the two rows the windows span.
+    DenoiseRowKernel<uint8_t> edgeBytes;
+    DenoiseRowKernel<uint16_t> edgeWords;
     // The whole 1-byte image at any radius from per-column counts (denoise_columns.h).
     void (*columns)(int radius, int mode, uint8_t* rows, uint8_t* buf);
 };
