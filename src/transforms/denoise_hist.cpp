@@ -63,6 +63,14 @@ inline uint32_t SumEight(const uint32_t* p)
     return (uint32_t)sum + (uint32_t)(sum >> 32);
 }
 
+// The sum of the first count counts from p on (0 to 7), without a branch on count.
+inline uint32_t SumFirst(const uint32_t* p, int count)
+{
+    uint32_t sum = 0;
+    for (int i = 0; i < 8; ++i) sum += i < count ? p[i] : 0;
+    return sum;
+}
+
 // The least intensity >= v that is present; one must be.
 template <typename T> int FirstFrom(const Counts<T>& h, int v)
 {
@@ -113,44 +121,45 @@ template <typename T, int Mode> void Settle(Counts<T>& h)
 {
     constexpr int Block = Counts<T>::Block, Shift = Counts<T>::Shift;
     if constexpr (TracksMedian<Mode>) {
-        long long rank = h.n / 2, below = h.below;
-        int m = h.median;
-        while (below > rank) {  // s[rank] is below m; m > 0 here, since below > 0
-            if ((m & 7) == 0) {
+        // Back to the start of the median's group of eight counts, then on by whole
+        // blocks or groups to the group that holds s[rank], and into it without a branch.
+        long long rank = h.n / 2;
+        int m = h.median & ~7;
+        long long below = h.below - SumFirst(h.fine + m, h.median - m);
+        if (below > rank) {  // s[rank] is below m; m >= 8 here, since below > 0
+            for (;;) {
                 if ((m & (Block - 1)) == 0 && below - InBlock(h, (m >> Shift) - 1) > rank) {
                     m -= Block;
                     below -= InBlock(h, m >> Shift);
                     continue;
                 }
-                uint32_t eight = SumEight(h.fine + m - 8);
-                if (below - eight > rank) {
-                    m -= 8;
-                    below -= eight;
-                    continue;
-                }
+                m -= 8;
+                below -= SumEight(h.fine + m);
+                if (below <= rank) break;
             }
-            --m;
-            below -= h.fine[m];
-        }
-        for (;;) {  // while s[rank] is above m; it exists, so m stays in range
-            if ((m & 7) == 0) {
+        } else {  // s[rank] exists at or above m, so the group of eight stays in range
+            for (;;) {
                 if ((m & (Block - 1)) == 0 && below + InBlock(h, m >> Shift) <= rank) {
                     below += InBlock(h, m >> Shift);
                     m += Block;
                     continue;
                 }
                 uint32_t eight = SumEight(h.fine + m);
-                if (below + eight <= rank) {
-                    below += eight;
-                    m += 8;
-                    continue;
-                }
+                if (below + eight > rank) break;
+                below += eight;
+                m += 8;
             }
-            if (below + h.fine[m] > rank) break;
-            below += h.fine[m];
-            ++m;
         }
-        h.median = m;
+        // s[rank] is in m .. m+7: past every count whose running sum stays at most rank.
+        long long sum = below;
+        int past = 0;
+        for (int i = 0; i < 8; ++i) {
+            sum += h.fine[m + i];
+            bool before = sum <= rank;
+            past += before;
+            below = before ? sum : below;
+        }
+        h.median = m + past;
         h.below = below;
     }
     if constexpr (TracksExtremes<Mode>) {
