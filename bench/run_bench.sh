@@ -251,7 +251,7 @@ if [[ -x $OPENCV_BENCH ]]; then
     {
         echo
         echo "In-process comparison with OpenCV (bench/opencv_bench, CPU time, one thread each;"
-        echo "five repetitions, the ratios from their medians):"
+        echo "five repetitions each, the ratios from the fastest):"
         echo
         echo '```text'
         "$OPENCV_BENCH" --benchmark_repetitions=5 --benchmark_display_aggregates_only=true 2>&1 ||
