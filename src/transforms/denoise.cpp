@@ -38,25 +38,22 @@ DenoisePath GetDenoisePath() { return Path; }
 // ---- General path: any window, counted rather than sorted -------------------------
 
 // Sorts the window with a fixed network of exchanges, branch-free.
-template <std::size_t N>
-static void SortByNetwork(uint16_t* window, const std::array<std::pair<int, int>, N>& network)
+template <std::size_t N> static void SortByNetwork(uint16_t* window, const Exchange (&network)[N])
 {
-    for (auto [low, high] : network) {
-        uint16_t a = window[low], b = window[high];
-        window[low] = std::min(a, b);
-        window[high] = std::max(a, b);
+    for (Exchange e : network) {
+        uint16_t a = window[e.low], b = window[e.high];
+        window[e.low] = std::min(a, b);
+        window[e.high] = std::max(a, b);
     }
 }
 
 static int NthSmallest(uint16_t* window, int n, int rank)
 {
     // The clipped windows of radius 1: 6 samples on an edge, 4 in a corner.
-    static constexpr std::array<std::pair<int, int>, 12> Six = {
-        {{1, 2}, {0, 2}, {0, 1}, {4, 5}, {3, 5}, {3, 4}, {0, 3}, {1, 4}, {2, 5}, {2, 4}, {1, 3}, {2, 3}}};
-    static constexpr std::array<std::pair<int, int>, 5> Four = {{{0, 1}, {2, 3}, {0, 2}, {1, 3}, {1, 2}}};
+    static constexpr Exchange SortFour[5] = {{0, 1}, {2, 3}, {0, 2}, {1, 3}, {1, 2}};
     if (n == 6 || n == 4) {
-        if (n == 6) SortByNetwork(window, Six);
-        else SortByNetwork(window, Four);
+        if (n == 6) SortByNetwork(window, SortSix);
+        else SortByNetwork(window, SortFour);
         return window[rank];
     }
     if (n <= 16) {

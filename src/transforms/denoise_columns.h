@@ -35,17 +35,23 @@ typedef uint16_t Sixteen __attribute__((vector_size(32)));
 typedef uint8_t SixteenBytes __attribute__((vector_size(16)));
 #define GRAYFIX_WIDEN(bytes) __builtin_convertvector(bytes, Sixteen)
 
-// StepFrom[i] is all ones in the lanes at and above i: subtracting it counts a sample in.
-// Plain constants, so that no start-up code runs with a wider target's instructions.
+// All ones in the lanes at and above i: subtracting it counts a sample in. From plain
+// constants, so that no start-up code runs with a wider target's instructions.
 struct StepTable {
     alignas(16) uint8_t from[16][16];
 };
-constexpr StepTable StepFrom = [] {
+constexpr StepTable Steps = [] {
     StepTable table{};
     for (int i = 0; i < 16; ++i)
         for (int lane = i; lane < 16; ++lane) table.from[i][lane] = 0xff;
     return table;
 }();
+[[gnu::always_inline]] inline SixteenBytes StepFrom(int i)
+{
+    SixteenBytes step;
+    std::memcpy(&step, Steps.from[i], sizeof step);
+    return step;
+}
 
 // The number of lanes of the nondecreasing counts at or below limit, when the last lane
 // is above it.
@@ -89,32 +95,20 @@ struct Columns {
     int innerAt[16] = {};
 };
 
-// Counts sample v of column x in (step -1) or out (step +1).
+// Counts sample v of column x in, or out.
 [[gnu::always_inline]] inline void Step(Columns& w, int x, int v, bool in)
 {
-    SixteenBytes fine, coarse;
-    std::memcpy(&fine, StepFrom.from[v & 15], sizeof fine);
-    std::memcpy(&coarse, StepFrom.from[v >> 4], sizeof coarse);
-    if (in) {
-        w.fine[16 * x + (v >> 4)] -= fine;
-        w.coarse[x] -= coarse;
-    } else {
-        w.fine[16 * x + (v >> 4)] += fine;
-        w.coarse[x] += coarse;
-    }
+    SixteenBytes fine = StepFrom(v & 15), coarse = StepFrom(v >> 4);
+    w.fine[16 * x + (v >> 4)] += in ? -fine : fine;
+    w.coarse[x] += in ? -coarse : coarse;
 }
 
-// Counts sample v of column x in and sample u out.
+// Counts sample v of column x in and sample u out, touching the coarse counts once.
 [[gnu::always_inline]] inline void Swap(Columns& w, int x, int v, int u)
 {
-    SixteenBytes fineIn, fineOut, coarseIn, coarseOut;
-    std::memcpy(&fineIn, StepFrom.from[v & 15], sizeof fineIn);
-    std::memcpy(&fineOut, StepFrom.from[u & 15], sizeof fineOut);
-    std::memcpy(&coarseIn, StepFrom.from[v >> 4], sizeof coarseIn);
-    std::memcpy(&coarseOut, StepFrom.from[u >> 4], sizeof coarseOut);
-    w.fine[16 * x + (v >> 4)] -= fineIn;
-    w.fine[16 * x + (u >> 4)] += fineOut;
-    w.coarse[x] += coarseOut - coarseIn;
+    w.fine[16 * x + (v >> 4)] -= StepFrom(v & 15);
+    w.fine[16 * x + (u >> 4)] += StepFrom(u & 15);
+    w.coarse[x] += StepFrom(u >> 4) - StepFrom(v >> 4);
 }
 
 // Makes the counts of block k current for the window's column and returns them.

@@ -1,6 +1,7 @@
 // denoise_kernels.h - denoise's full 3x3 and 5x5 window kernels, branch-free min/max code
-// that the compiler vectorises across a row, and the table of a path's kernels. Included once by each vector path's source
-// (denoise.cpp, denoise_avx2.cpp, denoise_avx512.cpp), which compiles it for its target.
+// that the compiler vectorises across a row, and the table of a path's kernels. Included
+// once by each vector path's source (denoise.cpp, denoise_avx2.cpp, denoise_avx512.cpp),
+// which compiles it for its target.
 //
 // Everything here has internal linkage on purpose: a shared inline function could be
 // merged by the linker with a copy built for a wider target and then run where that
@@ -140,10 +141,12 @@ void Denoise3x3Row(const T* const* rows, T* scratch, T* out, int width)
     }
 }
 
-// Row of the 2x3 windows along the top or bottom edge for radius 1 and the median rule,
-// x = 1 .. width-2: the upper median s[3] of the six samples, through a sorting network.
+// Sorts six wires; also the clipped edge windows of the general path.
 constexpr Exchange SortSix[12] = {{1, 2}, {0, 2}, {0, 1}, {4, 5}, {3, 5}, {3, 4},
                                   {0, 3}, {1, 4}, {2, 5}, {2, 4}, {1, 3}, {2, 3}};
+
+// Row of the 2x3 windows along the top or bottom edge for radius 1 and the median rule,
+// x = 1 .. width-2: the upper median s[3] of the six samples.
 template <typename T> void DenoiseEdgeRow(const T* const* rows, T*, T* out, int width)
 {
     const T* a = rows[0];
