@@ -254,7 +254,8 @@ check "-n 0" "$(usage -o x.csv -n 0)" "2 1"
 check "-n 4%" "$(usage -o x.csv -n 4%)" "2 1"
 check "unknown option" "$(usage -o x.csv --no-such)" "2 1"
 tools/grayfix_slurm.sh -o x.csv </dev/null >/dev/null 2>usage.err
-check "no images" "$? $(cat usage.err)" "2 grayfix_slurm.sh: no images"
+check "no images, no folder left" "$? $(cat usage.err) $([[ -e x.csv.slurm ]] && echo left)" \
+    "2 grayfix_slurm.sh: no images "
 tools/grayfix_slurm.sh -o x.csv -d nowhere corpus/img1.pgm >/dev/null 2>usage.err
 check "no -d folder" "$? $(cat usage.err)" "2 grayfix_slurm.sh: no directory nowhere"
 check "nothing submitted by them" "$(squeue -h)" ""

@@ -94,6 +94,8 @@ while [ $# -gt 0 ]; do
 done
 
 [ -n "$csv" ] || usage
+case $csv in */) die "-o names a file, not $csv" ;; esac
+[ -d "$csv" ] && die "-o names a file, not the directory $csv"
 [ $# -gt 0 ] && [ -n "$list" ] && usage
 command -v sbatch >/dev/null 2>&1 || die "no sbatch here (Slurm's commands are needed)"
 if [ -n "$outdir" ] && [ ! -d "$outdir" ]; then
@@ -114,6 +116,8 @@ here=$(pwd)
 sbatch_path "$work"
 sbatch_path "$here"
 
+fresh=0
+[ -d "$work" ] || fresh=1
 rm -rf "$work/parts" "$work/status" "$work/list"
 mkdir -p "$work/parts" "$work/logs" || die "cannot make $work"
 cp "$helper" "$work/grayfix_batch.sh" || die "cannot copy $helper to $work"
@@ -128,7 +132,10 @@ else
 fi | awk 'length($0) > 0' >"$work/list" || die "cannot write $work/list"
 count=$(wc -l <"$work/list")
 count=$((count + 0))
-[ "$count" -gt 0 ] || die "no images"
+if [ "$count" = 0 ]; then
+    [ "$fresh" = 1 ] && rm -rf "$work"
+    die "no images"
+fi
 [ -n "$tasks" ] || tasks=$(((count + 99) / 100))
 [ "$tasks" -le "$count" ] || tasks=$count
 
@@ -208,9 +215,11 @@ echo "\$failed" >"\$work/status"
 exit "\$failed"
 EOF
 
-rm -f "$csv"
 array=$(sbatch --parsable "$work/task.sh") || die "the array job was not submitted"
 array=${array%%;*}
+# An earlier CSV goes (the merge cannot run before it is submitted), so that whatever
+# is there later comes from this run.
+rm -f "$csv"
 merge=$(sbatch --parsable --dependency="afterany:$array" "$work/merge.sh") || {
     scancel "$array"
     die "the merge job was not submitted (array job $array cancelled)"
