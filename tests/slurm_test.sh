@@ -140,7 +140,8 @@ slurmctld -D -c -f "$SLURM_CONF" >"$dir/log/slurmctld.out" 2>&1 &
 pids+=($!)
 slurmd -D -f "$SLURM_CONF" >"$dir/log/slurmd.out" 2>&1 &
 pids+=($!)
-for _ in {1..120}; do
+# Seconds here; a busy machine can take a minute.
+for _ in {1..240}; do
     [[ $(sinfo -h -o %T 2>/dev/null) == idle ]] && break
     sleep 0.25
 done
@@ -234,7 +235,7 @@ check "no wait: two job ids" "$([[ $array$merge =~ ^[0-9]+$ && $merge -gt $array
 check "no wait: throttle and options" \
     "$(scontrol show job "$array" | grep -oE 'ArrayTaskThrottle=1|TimeLimit=00:10:00|Comment=grayfix test' | sort -u | paste -sd ' ')" \
     "ArrayTaskThrottle=1 Comment=grayfix test TimeLimit=00:10:00"
-for _ in {1..240}; do
+for _ in {1..480}; do
     [[ -n $(squeue -h -j "$merge" -o %T 2>/dev/null) ]] || break
     sleep 0.25
 done
