@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
+
 #include "test_util.h"
 
 // The usage text as it appears on the terminal: single percent signs, a tab
@@ -426,3 +428,38 @@ INSTANTIATE_TEST_SUITE_P(
         Refusal{"8bit", "-t:Negendian", "Bad switch -t"},
         Refusal{"8bit", "-t:negendian:", "Bad switch -t"},
         Refusal{"8bit", "-t:", "Bad switch -t"}));
+
+// The second report describes the image that is written, whether the transform
+// step kept the first report's figures (no transform, a crop to nothing or to
+// the whole image, a downsize by 1) or changed the image and so needed new ones.
+class SecondReport : public CliTest, public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(SecondReport, DescribesTheImageWritten)
+{
+    const std::vector<int> pixels{9, 1, 7, 7, 200, 3, 4, 4, 0, 81, 6, 12};
+    dir.Write("in.pgm", MakePgm(4, 3, 255, pixels));
+    std::vector<std::string> args{"in.pgm", GetParam(), "-o:RAW", "out.raw"};
+    if (args[1].empty()) args.erase(args.begin() + 1);
+    RunResult r = Run(args);
+    ASSERT_EQ(r.status, 0) << r.err;
+    Bytes written = dir.Read("out.raw");
+    std::string first = ExpectedStats(pixels, 1, 1);
+    std::string second = ExpectedStats(std::vector<int>(written.begin(), written.end()), 1, 1);
+    std::size_t secondAt = r.out.find("\n\nActual", r.out.find(first) + first.size());
+    ASSERT_EQ(r.out.find(first), r.out.find("\n\nActual")) << r.out;
+    ASSERT_NE(secondAt, std::string::npos) << r.out;
+    EXPECT_EQ(r.out.substr(secondAt, second.size()), second) << r.out;
+    EXPECT_EQ(r.out.find("\n\nActual", secondAt + 1), std::string::npos) << r.out;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Transforms, SecondReport,
+    ::testing::Values("", "-t:crop:0:0:4:3", "-t:crop:1:1:0:2", "-t:crop:2:0:2:0", "-t:downsize:1",
+                      "-t:crop:0:0:4:2", "-t:crop:0:0:3:3", "-t:crop:1:0:3:3", "-t:downsize:2",
+                      "-t:downsize:1:", "-t:negendian", "-t:noise:0", "-t:reducedepth:4"),
+    [](const auto& info) {
+        std::string name = "Arg";
+        for (const char* c = info.param; *c != '\0'; ++c)
+            if (std::isalnum((unsigned char)*c)) name += *c;
+        return name + std::to_string(info.index);
+    });

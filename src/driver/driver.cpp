@@ -211,6 +211,27 @@ static void ApplyTransformSwitch(const char* arg)
     }
 }
 
+// What the statistics depend on besides the pixel values.
+struct ImageState {
+    const unsigned char* data;
+    int width, height, bytepp, bpp, levelMax, bigEndian;
+    bool operator==(const ImageState&) const = default;
+};
+
+static ImageState CurrentImageState()
+{
+    return {ImgData, ImgImageWidth, ImgImageHeight, ImgBYTEpp, Imgbpp, ImgLevelMax, ImgBigEndian};
+}
+
+// Crop and downsize change pixels only when they change the dimensions: a crop
+// as large as the image starts at (0, 0), one to nothing visits no pixel, and
+// only a downsize by 1 keeps the size. So after either, an unchanged
+// description means an unchanged image.
+static bool KeepsImageUnlessResized(const char* arg)
+{
+    return StartsWith(arg, "-t:crop:") || StartsWith(arg, "-t:downsize:");
+}
+
 // Looks ahead along the fixed order for the names that are "-". Standard input
 // can be read by one of the input file and the files of -i:RAW:like:,
 // -t:cropdepthlike: and -t:xorfile:, not by two. An output of "-" is the image
@@ -262,8 +283,14 @@ int GrayfixMain(int argc, char** argv)
     PrintMsg("\n");
 
     if (arg >= argc) FatalError("No outfile", ExitCommandLine);
-    if (StartsWith(argv[arg], "-t:")) ApplyTransformSwitch(argv[arg++]);
-    PrintImgStats();
+    // The second report repeats the first unless the transform step may have
+    // changed the image: the statistics are computed again only then.
+    if (StartsWith(argv[arg], "-t:")) {
+        const char* transform = argv[arg++];
+        ImageState before = CurrentImageState();
+        ApplyTransformSwitch(transform);
+        if (!KeepsImageUnlessResized(transform) || !(CurrentImageState() == before)) PrintImgStats();
+    }
     ReportImgStats();
 
     if (arg >= argc) FatalError("No outfile", ExitCommandLine);
