@@ -223,13 +223,26 @@ static ImageState CurrentImageState()
     return {ImgData, ImgImageWidth, ImgImageHeight, ImgBYTEpp, Imgbpp, ImgLevelMax, ImgBigEndian};
 }
 
-// Crop and downsize change pixels only when they change the dimensions: a crop
-// as large as the image starts at (0, 0), one to nothing visits no pixel, and
-// only a downsize by 1 keeps the size. So after either, an unchanged
-// description means an unchanged image.
-static bool KeepsImageUnlessResized(const char* arg)
+// Brings the statistics up to date after the transform switch ran, recomputing
+// only what it may have changed. Crop and downsize change pixels only when
+// they change the size: a crop as large as the image starts at (0, 0), one to
+// nothing visits no pixel, and only a downsize by 1 keeps the size. The byte
+// order swap keeps every intensity and changes only how it is stored, so only
+// the checksum of the stored bytes.
+static void UpdateStatistics(const char* transform, const ImageState& before)
 {
-    return StartsWith(arg, "-t:crop:") || StartsWith(arg, "-t:downsize:");
+    ImageState after = CurrentImageState();
+    if ((StartsWith(transform, "-t:crop:") || StartsWith(transform, "-t:downsize:"))
+        && after == before)
+        return;
+    if (std::strcmp(transform, "-t:negendian") == 0) {
+        after.bigEndian = before.bigEndian;
+        if (after == before) {
+            RecomputeByteCRC32();
+            return;
+        }
+    }
+    PrintImgStats();
 }
 
 // Looks ahead along the fixed order for the names that are "-". Standard input
@@ -289,7 +302,7 @@ int GrayfixMain(int argc, char** argv)
         const char* transform = argv[arg++];
         ImageState before = CurrentImageState();
         ApplyTransformSwitch(transform);
-        if (!KeepsImageUnlessResized(transform) || !(CurrentImageState() == before)) PrintImgStats();
+        UpdateStatistics(transform, before);
     }
     ReportImgStats();
 

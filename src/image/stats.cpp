@@ -182,6 +182,12 @@ void PrintImgStats()
     std::free(hist);
 }
 
+void RecomputeByteCRC32()
+{
+    std::size_t bytes = PixelIndex(0, ImgImageHeight) * (std::size_t)ImgBYTEpp;
+    ByteCRC32 = ~UpdateCRC32Buffer(0xFFFFFFFFu, ImgData, bytes);
+}
+
 void ReportImgStats()
 {
     PrintMsg("\n\nActual minLevel:");
