@@ -251,8 +251,9 @@ limit_row "describe 64x64, 8-bit" 1.0 direct "$GRAYFIX small8.pgm /dev/null" "pg
     echo "running after ${LIMIT} s is stopped and shown as \"> ${LIMIT}\"."
     echo
     echo "Notes on what the peers compute (checked against exact references):"
-    echo "- Every grayfix run also computes and prints the statistics twice (each a full"
-    echo "  pass over the pixels plus CRC-32s); no peer does."
+    echo "- Every grayfix run also prints the statistics twice: one pass over the pixels"
+    echo "  (histogram and CRC-32s), and another after a transform that may have changed"
+    echo "  them; no peer computes them."
     echo "- Borders: grayfix's median and smoothing windows leave out positions outside the"
     echo "  image; the peers extend the image their own way, so pixels within the radius of"
     echo "  the border differ. Interior pixels are identical unless noted below."
