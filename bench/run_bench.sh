@@ -12,7 +12,8 @@
 # SLOW (seconds, default 10: a command whose checking run takes longer is
 # timed by that one run), LIMIT (seconds, default 60: a command still running
 # then is stopped and reported as slower than that), JOBS (build parallelism,
-# default 2).
+# default 2), LIMIT_RUNS (timed runs of each command of the limit rows below,
+# default 30).
 #
 # Installs nothing. Needs hyperfine; each peer that is missing is skipped and
 # named in the output. Debian packages: hyperfine netpbm libvips-tools
@@ -30,6 +31,7 @@ MAX_RUNS=${MAX_RUNS:-10}
 SLOW=${SLOW:-10}
 LIMIT=${LIMIT:-60}
 JOBS=${JOBS:-2}
+LIMIT_RUNS=${LIMIT_RUNS:-30}
 OUT=$BUILD/bench
 WORK=$OUT/work
 RESULTS=$OUT/results.md
@@ -157,6 +159,68 @@ for bits in 8 16; do
     fi
 done
 
+# ---- Limit rows: grayfix against what the machine allows for the same job ----
+# Each job runs in one hyperfine call with its limit commands (same warm page
+# cache, one after the other), and the goal is a ratio of medians: describe
+# within 2.5x of reading the file (cat > /dev/null), a copy within 1.3x of
+# cat > file (cp alongside), the byte swap within 1.2x of dd conv=swab, and a
+# 64 x 64 describe no slower than pgmhist, for batches of small images.
+declare -a LIMIT_LINES=()
+
+# limit_row JOB GOAL SHELL COMMAND LIMIT_NAME LIMIT_COMMAND [NAME COMMAND ...]
+# SHELL is "shell" when a command needs redirection (hyperfine then subtracts
+# the shell's own start), "direct" otherwise. The first command is grayfix's,
+# the second the limit; later ones are shown for comparison.
+limit_row()
+{
+    local job=$1 goal=$2 mode=$3
+    shift 3
+    local -a names=(grayfix) commands=("$1") options=(--warmup 3 --runs "$LIMIT_RUNS")
+    shift
+    while (($#)); do
+        local binary=${2%% *}
+        if ! command -v "$binary" >/dev/null; then
+            SKIPPED["$binary"]=1
+            LIMIT_LINES+=("- $job: $1 is not installed, not timed")
+            return
+        fi
+        names+=("$1")
+        commands+=("$2")
+        shift 2
+    done
+    [[ $mode == direct ]] && options+=(-N)
+    local -a arguments=()
+    for i in "${!names[@]}"; do arguments+=(-n "${names[$i]}" "${commands[$i]}"); done
+    if ! hyperfine --style none "${options[@]}" --export-csv "$WORK/limit.csv" \
+        "${arguments[@]}" >/dev/null 2>"$WORK/last.err"; then
+        LIMIT_LINES+=("- $job: failed ($(head -c 200 "$WORK/last.err"))")
+        return
+    fi
+    # CSV columns: command,mean,stddev,median,user,system,min,max; rows in order.
+    LIMIT_LINES+=("$(awk -F, -v job="$job" -v goal="$goal" '
+        NR > 1 { name[NR - 1] = $1; median[NR - 1] = $4 * 1000; count = NR - 1 }
+        END {
+            ratio = median[1] / median[2]
+            text = sprintf("- %s: grayfix %.1f ms, %s %.1f ms", job, median[1], name[2], median[2])
+            for (i = 3; i <= count; ++i) text = text sprintf(", %s %.1f ms", name[i], median[i])
+            printf "%s; grayfix is %.2fx %s (goal <= %.1fx): %s\n", text, ratio, name[2], goal,
+                ratio <= goal ? "met" : "NOT met"
+        }' "$WORK/limit.csv")")
+    echo "run_bench: ${LIMIT_LINES[-1]}" >&2
+}
+
+"$BUILD/make_sample" small8.pgm small16.pgm 64 64
+for bits in 8 16; do
+    limit_row "describe, ${bits}-bit" 2.5 direct "$GRAYFIX in$bits.pgm /dev/null" \
+        "cat > /dev/null" "cat in$bits.pgm"
+    limit_row "copy, ${bits}-bit" 1.3 shell "$GRAYFIX in$bits.pgm out.pgm > /dev/null" \
+        "cat > file" "cat in$bits.pgm > out_cat.pgm" "cp" "cp in$bits.pgm out_cp.pgm"
+done
+limit_row "byte swap, 16-bit" 1.2 shell "$GRAYFIX in16.pgm -t:negendian out.pgm > /dev/null" \
+    "dd conv=swab" "{ head -c $HEADER16_LENGTH in16.pgm; dd if=in16.pgm bs=1M iflag=skip_bytes skip=$HEADER16_LENGTH conv=swab status=none; } > out_dd.pgm"
+limit_row "describe 64x64, 8-bit" 1.0 direct "$GRAYFIX small8.pgm /dev/null" "pgmhist" "pgmhist small8.pgm"
+# ---- end of the limit rows ----
+
 # The table, with each tool's median next to grayfix's for the same job and image.
 {
     echo "| job | image | tool | median s | MPixel/s | ratio to grayfix |"
@@ -187,8 +251,9 @@ done
     echo "running after ${LIMIT} s is stopped and shown as \"> ${LIMIT}\"."
     echo
     echo "Notes on what the peers compute (checked against exact references):"
-    echo "- Every grayfix run also computes and prints the statistics twice (each a full"
-    echo "  pass over the pixels plus CRC-32s); no peer does."
+    echo "- Every grayfix run also prints the statistics twice: one pass over the pixels"
+    echo "  (histogram and CRC-32s), and another after a transform that may have changed"
+    echo "  them; no peer computes them."
     echo "- Borders: grayfix's median and smoothing windows leave out positions outside the"
     echo "  image; the peers extend the image their own way, so pixels within the radius of"
     echo "  the border differ. Interior pixels are identical unless noted below."
@@ -235,6 +300,10 @@ done
                 print text ": " (ok ? "met" : "NOT met")
             }
         }'
+    echo
+    echo "Limits (${LIMIT_RUNS} runs of each command, medians; the limit commands do only"
+    echo "the reading, copying or swapping; grayfix also prints its statistics):"
+    printf '%s\n' "${LIMIT_LINES[@]}"
     if ((${#SKIPPED[@]})); then
         echo
         echo "Skipped, not installed: ${!SKIPPED[*]}."

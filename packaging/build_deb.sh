@@ -46,7 +46,9 @@ flags() {
 }
 build=${GRAYFIX_DEB_BUILD:-build-deb-$arch}
 out=${GRAYFIX_DEB_OUT:-.}
-cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DGRAYFIX_TESTS=OFF "${toolchain[@]}" \
+# The package uses Debian's shared C++ runtime (security updates reach it).
+cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DGRAYFIX_TESTS=OFF -DGRAYFIX_STATIC_RUNTIME=OFF \
+    "${toolchain[@]}" \
     -DCMAKE_CXX_FLAGS="$(flags CPPFLAGS) $(flags CXXFLAGS)" \
     -DCMAKE_EXE_LINKER_FLAGS="$(flags LDFLAGS)"
 cmake --build "$build" -j "$(nproc)"

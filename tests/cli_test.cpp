@@ -3,6 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
+#include <cstdio>
+
 #include "test_util.h"
 
 // The usage text as it appears on the terminal: single percent signs, a tab
@@ -426,3 +429,56 @@ INSTANTIATE_TEST_SUITE_P(
         Refusal{"8bit", "-t:Negendian", "Bad switch -t"},
         Refusal{"8bit", "-t:negendian:", "Bad switch -t"},
         Refusal{"8bit", "-t:", "Bad switch -t"}));
+
+// The second report describes the image that is written, whether the transform
+// step kept the first report's figures (no transform, a crop to nothing or to
+// the whole image, a downsize by 1), only the byte-wise checksum changed (a
+// byte-order swap) or the image changed and needed new ones.
+class SecondReport : public CliTest, public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(SecondReport, DescribesTheImageWritten)
+{
+    const std::vector<int> pixels{9, 1, 7, 7, 200, 3, 4, 4, 0, 81, 6, 12};
+    for (int maxval : {255, 65535}) {
+        SCOPED_TRACE(maxval);
+        std::vector<int> in = pixels;
+        if (maxval > 255) in[4] = 0x1234;
+        dir.Write("in.pgm", MakePgm(4, 3, maxval, in));
+        std::vector<std::string> args{"in.pgm", GetParam(), "out.pgm"};
+        if (args[1].empty()) args.erase(args.begin() + 1);
+        RunResult r = Run(args);
+        ASSERT_EQ(r.status, 0) << r.err;
+        // The samples as written, swapped by -t:negendian.
+        Bytes written = dir.Read("out.pgm");
+        int width = 0, height = 0, levelMax = 0, header = 0;
+        ASSERT_EQ(std::sscanf(std::string(written.begin(), written.end()).c_str(), "P5 %d %d %d%n",
+                              &width, &height, &levelMax, &header), 3);
+        std::size_t bytepp = levelMax > 255 ? 2 : 1;
+        int bigEndian = args[1] == "-t:negendian" ? 0 : 1;
+        std::vector<int> out;
+        for (std::size_t i = (std::size_t)header + 1; i + bytepp <= written.size(); i += bytepp)
+            out.push_back(bytepp == 1 ? written[i]
+                          : bigEndian ? written[i] << 8 | written[i + 1]
+                                      : written[i + 1] << 8 | written[i]);
+        std::string first = ExpectedStats(in, maxval > 255 ? 2 : 1, 1);
+        std::string second = ExpectedStats(out, (int)bytepp, bigEndian);
+        std::size_t secondAt = r.out.find("\n\nActual", r.out.find(first) + first.size());
+        ASSERT_EQ(r.out.find(first), r.out.find("\n\nActual")) << r.out;
+        ASSERT_NE(secondAt, std::string::npos) << r.out;
+        EXPECT_EQ(r.out.substr(secondAt, second.size()), second) << r.out;
+        EXPECT_EQ(r.out.find("\n\nActual", secondAt + 1), std::string::npos) << r.out;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Transforms, SecondReport,
+    ::testing::Values("", "-t:crop:0:0:4:3", "-t:crop:1:1:0:2", "-t:crop:2:0:2:0", "-t:downsize:1",
+                      "-t:crop:0:0:4:2", "-t:crop:0:0:3:3", "-t:crop:1:0:3:3", "-t:downsize:2",
+                      "-t:downsize:1:", "-t:negendian", "-t:noise:0", "-t:reducedepth:4",
+                      "-t:xorfile:in.pgm"),
+    [](const auto& info) {
+        std::string name = "Arg";
+        for (const char* c = info.param; *c != '\0'; ++c)
+            if (std::isalnum((unsigned char)*c)) name += *c;
+        return name + std::to_string(info.index);
+    });

@@ -222,6 +222,29 @@ TEST_P(StatsPathTest, SingleIntensityAndAllIntensities)
     ExpectSameAsReference("every 16-bit value once");
 }
 
+// Large 1-byte images are counted in pairs of samples: an odd pixel count leaves
+// one sample alone, and an image of one value (or two alternating) fills few
+// pairs. Sizes just below and above the quarter million pixels where pairs start.
+TEST_P(StatsPathTest, LargeOneByteImagesCountedInPairs)
+{
+    std::mt19937 random(23);
+    const int sizes[][2] = {{511, 513}, {512, 512}, {1023, 257}, {1, 262145}};
+    for (const auto& size : sizes)
+        for (int bpp : {1, 7, 8}) {
+            int count = size[0] * size[1];
+            std::vector<std::vector<int>> images{RandomPixels(random, count, (int)BppMask[bpp]),
+                                                 std::vector<int>(count, (int)BppMask[bpp]),
+                                                 std::vector<int>(count)};
+            for (int i = 0; i < count; i += 2) images[2][(std::size_t)i] = 1;
+            images[2].back() = (int)BppMask[bpp];  // alone when the count is odd
+            for (const auto& pixels : images) {
+                MakeTestImage(size[0], size[1], bpp, pixels);
+                ExpectSameAsReference(("bpp " + std::to_string(bpp) + " " + std::to_string(size[0])
+                                       + "x" + std::to_string(size[1])).c_str());
+            }
+        }
+}
+
 static std::string PathName(const ::testing::TestParamInfo<Crc32Path>& info)
 {
     return info.param == Crc32Vclmul ? "Vclmul" : info.param == Crc32Clmul ? "Clmul" : "Portable";
@@ -341,6 +364,12 @@ TEST_F(StatsRefusalDeathTest, QuotesTheAccessorCheckWherever)
 #endif
     const char* diagnostic =
         "grayfix: src/image/image.h:[0-9]+: check failed: value <= ImgLevelMax && value >= 0";
+    // Counted in pairs: the bad sample alone as the odd last byte, or in a pair.
+    for (int width : {1023, 1024}) {
+        MakeTestImage(width, 257, 8, std::vector<int>((std::size_t)width * 257, 100), 1, 200);
+        ImgData[width * 257 - 1] = 201;
+        EXPECT_EXIT(PrintImgStats(), ::testing::ExitedWithCode(ExitCheckFailed), diagnostic);
+    }
     // 8 bits, maxval 200, the bad sample in the last byte (the tail loop).
     std::vector<int> pixels(50 * 3, 100);
     MakeTestImage(50, 3, 8, pixels, 1, 200);

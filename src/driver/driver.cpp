@@ -211,6 +211,40 @@ static void ApplyTransformSwitch(const char* arg)
     }
 }
 
+// What the statistics depend on besides the pixel values.
+struct ImageState {
+    const unsigned char* data;
+    int width, height, bytepp, bpp, levelMax, bigEndian;
+    bool operator==(const ImageState&) const = default;
+};
+
+static ImageState CurrentImageState()
+{
+    return {ImgData, ImgImageWidth, ImgImageHeight, ImgBYTEpp, Imgbpp, ImgLevelMax, ImgBigEndian};
+}
+
+// Brings the statistics up to date after the transform switch ran, recomputing
+// only what it may have changed. Crop and downsize change pixels only when
+// they change the size: a crop as large as the image starts at (0, 0), one to
+// nothing visits no pixel, and only a downsize by 1 keeps the size. The byte
+// order swap keeps every intensity and changes only how it is stored, so only
+// the checksum of the stored bytes.
+static void UpdateStatistics(const char* transform, const ImageState& before)
+{
+    ImageState after = CurrentImageState();
+    if ((StartsWith(transform, "-t:crop:") || StartsWith(transform, "-t:downsize:"))
+        && after == before)
+        return;
+    if (std::strcmp(transform, "-t:negendian") == 0) {
+        after.bigEndian = before.bigEndian;
+        if (after == before) {
+            RecomputeByteCRC32();
+            return;
+        }
+    }
+    PrintImgStats();
+}
+
 // Looks ahead along the fixed order for the names that are "-". Standard input
 // can be read by one of the input file and the files of -i:RAW:like:,
 // -t:cropdepthlike: and -t:xorfile:, not by two. An output of "-" is the image
@@ -262,8 +296,14 @@ int GrayfixMain(int argc, char** argv)
     PrintMsg("\n");
 
     if (arg >= argc) FatalError("No outfile", ExitCommandLine);
-    if (StartsWith(argv[arg], "-t:")) ApplyTransformSwitch(argv[arg++]);
-    PrintImgStats();
+    // The second report repeats the first unless the transform step may have
+    // changed the image: the statistics are computed again only then.
+    if (StartsWith(argv[arg], "-t:")) {
+        const char* transform = argv[arg++];
+        ImageState before = CurrentImageState();
+        ApplyTransformSwitch(transform);
+        UpdateStatistics(transform, before);
+    }
     ReportImgStats();
 
     if (arg >= argc) FatalError("No outfile", ExitCommandLine);

@@ -33,6 +33,9 @@ struct OutputFile {
 
 // False when the output cannot be opened.
 bool OpenOutputFile(const char* name, OutputFile* output);
+// Allocates the blocks of a temporary output of the given size up front (a
+// hint: failures change nothing, the writes then succeed or fail as before).
+void ReserveOutputFile(OutputFile* output, std::size_t bytes);
 // Flushes and closes the file and puts it in place; false (with the temporary
 // file removed) when any of that fails.
 bool CommitOutputFile(OutputFile* output);

@@ -73,6 +73,8 @@ void WriteImage(const char* fileName, const unsigned char* data, int raw,
                           '\n', ImgLevelMax, '\n') == -1)
         OutputFailed(&output, "WriteImage: Error outputting PPM image");
     std::size_t rowSize = (std::size_t)width * (std::size_t)bytesPerPixel;
+    long header = std::ftell(output.file);  // the header is still in the stream's buffer
+    if (header >= 0) ReserveOutputFile(&output, (std::size_t)header + rowSize * (std::size_t)height);
     if (std::fwrite(data, rowSize, (std::size_t)height, output.file) < (std::size_t)height)
         OutputFailed(&output, "WriteImage: Error outputting image");
     if (!CommitOutputFile(&output))

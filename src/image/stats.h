@@ -15,5 +15,8 @@ extern uint32_t ByteCRC32;       // over the buffer bytes as stored
 // Computes the statistics of the image in the store; refuses any pixel above
 // ImgLevelMax.
 void PrintImgStats();
+// Computes ByteCRC32 alone again, for an image whose intensities are those
+// PrintImgStats saw but whose stored bytes may differ (a byte-order swap).
+void RecomputeByteCRC32();
 // Prints the statistics block (three lines, no line end after the last).
 void ReportImgStats();
