@@ -69,8 +69,8 @@ void WriteImage(const char* fileName, const unsigned char* data, int raw,
     OutputFile output;
     if (!OpenOutputFile(fileName, &output))
         FatalError("WriteImage: Error openning output file", ExitOutputFile);
-    if (!raw && FPrintMsg(output.file, "P5%c%d %d%c%d%c", '\n', ImgImageWidth, ImgImageHeight,
-                          '\n', ImgLevelMax, '\n') == -1)
+    if (!raw && FPrintMsg(output.file, "P5%c%d %d%c%d%c", '\n', width, height, '\n', ImgLevelMax,
+                          '\n') == -1)
         OutputFailed(&output, "WriteImage: Error outputting PPM image");
     std::size_t rowSize = (std::size_t)width * (std::size_t)bytesPerPixel;
     if (std::fwrite(data, rowSize, (std::size_t)height, output.file) < (std::size_t)height)
