@@ -214,7 +214,7 @@ static const int CleanupSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
 static const char* volatile SignalTempPath = nullptr;  // the hidden file, while it exists
 static std::string& HeldTempPath = *new std::string;    // owns those bytes; never destroyed
 
-extern "C" void RemoveTemporaryAndDie(int signal)
+static void RemoveTemporaryAndDie(int signal)
 {
     if (const char* path = SignalTempPath) unlink(path);
     struct sigaction action {};
@@ -263,7 +263,7 @@ private:
 };
 }  // namespace
 
-// The signal handler forgets the hidden file (it was renamed or removed).
+// Tells the signal handler that the hidden file is gone (renamed or removed).
 // Call with the cleanup signals blocked.
 static void ForgetTemporary()
 {
