@@ -263,6 +263,17 @@ private:
 };
 }  // namespace
 
+// A cleanup signal arrived while they were blocked; it is delivered, and ends
+// the process, once they are unblocked.
+static bool CleanupSignalPending()
+{
+    sigset_t pending;
+    if (sigpending(&pending) != 0) return false;
+    for (int signal : CleanupSignals)
+        if (sigismember(&pending, signal) == 1) return true;
+    return false;
+}
+
 // Tells the signal handler that the hidden file is gone (renamed or removed).
 // Call with the cleanup signals blocked.
 static void ForgetTemporary()
@@ -340,10 +351,12 @@ bool CommitOutputFile(OutputFile* output)
     if (file == stdout) return std::fflush(stdout) == 0 && !std::ferror(stdout);
     if (output->tempPath.empty()) return std::fclose(file) == 0;
     // A signal now waits until the file is in place or gone: the path then
-    // holds the old or the new image, and no hidden file stays.
+    // holds the old or the new image, and no hidden file stays. One that came
+    // before the rename still wins: the path keeps what it held.
     CleanupSignalsBlocked blocked;
     bool closed = std::fclose(file) == 0;
-    bool renamed = closed && std::rename(output->tempPath.c_str(), output->finalPath.c_str()) == 0;
+    bool renamed = closed && !CleanupSignalPending()
+                   && std::rename(output->tempPath.c_str(), output->finalPath.c_str()) == 0;
     if (!renamed) unlink(output->tempPath.c_str());
     ForgetTemporary();
     return renamed;
