@@ -2,8 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+#include <unistd.h>
+
 #include <cmath>
+#include <cstdlib>
 #include <cstdio>
+#include <fstream>
 #include <map>
 #include <random>
 #include <string>
@@ -89,6 +94,40 @@ TEST_F(DepthTest, ReduceEqualsShiftForEveryDepthPair)
                 ASSERT_EQ(StoredBytes(), SampleBytes(pixels, ImgBYTEpp, !bigEndian))
                     << oldDepth << " to " << newDepth << " bigEndian " << bigEndian;
             }
+}
+
+// ---- Increase: a widening that fails
+
+// The enlarged buffer cannot be had: the old one stays in ImgData, so the
+// failure path (here an exit handler, in the fuzz build the harness) still
+// holds the image and can free it.
+// Leaves 4 MiB of address space, then widens the 8 MiB image of 7s; ends
+// with 3 when the image is still in ImgData at exit, 42 when it is lost.
+void WidenWithLittleRoom()
+{
+    long pages = 0;
+    std::ifstream("/proc/self/statm") >> pages;
+    rlim_t room = (rlim_t)pages * (rlim_t)sysconf(_SC_PAGESIZE) + (rlim_t(4) << 20);
+    struct rlimit limit = {room, room};
+    if (setrlimit(RLIMIT_AS, &limit) != 0) std::exit(2);
+    std::atexit([] {
+        std::size_t bytes = (std::size_t)ImgImageWidth * (std::size_t)ImgImageHeight;
+        bool kept = ImgData != nullptr && ImgData[0] == 7 && ImgData[bytes - 1] == 7;
+        std::free(ImgData);
+        _exit(kept ? 3 : 42);
+    });
+    ImgTransformIncreaseDepth(16, 0);
+}
+
+TEST_F(DepthDeathTest, FailedWideningKeepsTheOldBuffer)
+{
+#if defined(__SANITIZE_ADDRESS__) || defined(GRAYFIX_EMULATOR)
+    GTEST_SKIP() << "an address-space limit binds the sanitizer's or the emulator's reservations";
+#endif
+    const int width = 4096, height = 2048;  // 8 MiB at one byte per pixel, 16 MiB widened
+    MakeTestImage(width, height, 8, std::vector<int>((std::size_t)width * height, 7));
+    EXPECT_EXIT(WidenWithLittleRoom(), testing::ExitedWithCode(3),
+                "ImgTransformIncreaseDepth: Cannot reallocate");
 }
 
 // ---- Crop and crop-clip

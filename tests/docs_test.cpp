@@ -1,5 +1,6 @@
-// docs_test.cpp - the man page against the usage text, the install rules, and
-// the batch CSV helper (tools/grayfix_batch.sh) end to end.
+// docs_test.cpp - the man page against the usage text, the install rules, the
+// batch CSV helper (tools/grayfix_batch.sh) end to end, and every console
+// example of README.md and the man page run and compared with what it shows.
 
 #include <gtest/gtest.h>
 #include <sys/wait.h>
@@ -123,6 +124,12 @@ std::string ManPageText(const std::string& source)
             ++i;
         } else if (next == '&' || next == '%') {
             ++i;
+        } else if (next == 'e') {
+            text += '\\';
+            ++i;
+        } else if (source.compare(i + 1, 3, "(aq") == 0) {
+            text += '\'';
+            i += 3;
         } else {
             text += source[i];
         }
@@ -405,4 +412,139 @@ TEST(SeveralMachinesTest, ReadmeRecipeCollectsTheBatchCsvInOneFile)
             << name;
     EXPECT_FALSE(dir.Exists("med/short.pgm"));
     if (binDir != BuildDir()) fs::remove_all(binDir);
+}
+
+// ---- Console examples, run as shown
+
+namespace {
+
+// One "$ command" of a console example and the lines shown after it.
+struct ShownCommand {
+    int line = 0;  // of the command in its document
+    std::string command;
+    std::string shown;  // the lines after it, each ended by a newline
+};
+
+struct ConsoleExample {
+    int line = 0;  // of the opening fence or .EX
+    std::vector<ShownCommand> commands;
+};
+
+// The examples between an opening line and a closing one: in README.md the
+// ```console fences, in the man page .EX and .EE (as the reader sees the
+// text). Examples without a "$ " command are listed too, so that a test can
+// refuse them.
+std::vector<ConsoleExample> ConsoleExamples(const std::string& text, const std::string& open,
+                                            const std::string& close)
+{
+    std::vector<ConsoleExample> examples;
+    std::istringstream lines(text);
+    bool inside = false;
+    int number = 0;
+    for (std::string line; std::getline(lines, line);) {
+        ++number;
+        if (!inside) {
+            if (line == open) {
+                inside = true;
+                examples.push_back({number, {}});
+            }
+            continue;
+        }
+        if (line == close) {
+            inside = false;
+        } else if (line.rfind("$ ", 0) == 0) {
+            examples.back().commands.push_back({number, line.substr(2), ""});
+        } else if (!examples.back().commands.empty()) {
+            examples.back().commands.back().shown += line + "\n";
+        }
+    }
+    return examples;
+}
+
+// Where two texts first differ: the 1-based line and both lines.
+std::string FirstDifference(const std::string& shown, const std::string& got)
+{
+    std::istringstream a(shown), b(got);
+    std::string lineA, lineB;
+    for (int number = 1;; ++number) {
+        bool moreA = (bool)std::getline(a, lineA), moreB = (bool)std::getline(b, lineB);
+        if (!moreA && !moreB) return "a difference in the line ends";
+        if (!moreA || !moreB || lineA != lineB)
+            return "output line " + std::to_string(number) + "\n  shown: "
+                   + (moreA ? lineA : "(nothing more)") + "\n  got:   "
+                   + (moreB ? lineB : "(nothing more)");
+    }
+}
+
+// The place where the examples run: build/ of a copy of the tree as the tour
+// has it after `make sample; cd build`, with the built grayfix there and on
+// the PATH, the sample images, and ../tools of the source tree.
+class ExampleTree {
+public:
+    ExampleTree()
+    {
+        build_ = dir_.Path("build");
+        fs::create_directories(build_);
+        fs::create_directory_symlink(SourceDir() + "/tools", dir_.Path("tools"));
+        if (ProgramCommand().size() == 1) {
+            fs::create_symlink(GRAYFIX_BIN, build_ + "/grayfix");
+        } else {
+            WriteLauncher(build_ + "/grayfix");
+        }
+        made_ = RunShell(dir_, "cd build && " + ProgramShellCommand(BuildDir() + "/make_sample")
+                                   + " sample8.pgm sample16.pgm")
+                    .status
+                == 0;
+    }
+    bool Ready() const { return made_; }
+    // The command in build/, standard error merged into standard output as
+    // on a terminal.
+    ShellResult Run(const std::string& command)
+    {
+        std::string path = "PATH=" + Quote(build_) + ":\"$PATH\"; export PATH; cd build && ";
+        return RunShell(dir_, path + "{ " + command + "\n} 2>&1");
+    }
+
+private:
+    TempDir dir_;
+    std::string build_;
+    bool made_ = false;
+};
+
+// Runs every command of the examples in order, in one tree, and compares
+// what it prints with what the document shows.
+void ExpectExamplesAsShown(const std::string& document, const std::vector<ConsoleExample>& examples)
+{
+    ExampleTree tree;
+    ASSERT_TRUE(tree.Ready()) << "make_sample failed";
+    for (const ConsoleExample& example : examples) {
+        EXPECT_FALSE(example.commands.empty())
+            << document << ":" << example.line << ": an example without a \"$ \" command";
+        for (const ShownCommand& c : example.commands) {
+            ShellResult run = tree.Run(c.command);
+            EXPECT_EQ(run.out, c.shown) << document << ":" << c.line << ": $ " << c.command
+                                        << "\ndiffers at " << FirstDifference(c.shown, run.out);
+        }
+    }
+}
+
+}  // namespace
+
+TEST(ConsoleExamplesTest, EveryReadmeConsoleBlockPrintsWhatItShows)
+{
+    std::vector<ConsoleExample> examples =
+        ConsoleExamples(Slurp(SourceDir() + "/README.md"), "```console", "```");
+    ASSERT_GE(examples.size(), 10u);
+    ExpectExamplesAsShown("README.md", examples);
+}
+
+// The man page's examples that show a prompt run on the sample images.
+TEST(ConsoleExamplesTest, ManPageExamplesPrintWhatTheyShow)
+{
+    std::string page = ManPageText(Slurp(SourceDir() + "/grayfix.1"));
+    std::vector<ConsoleExample> all = ConsoleExamples(page, ".EX", ".EE"), runnable;
+    for (const ConsoleExample& example : all)
+        if (!example.commands.empty()) runnable.push_back(example);
+    ASSERT_GE(runnable.size(), 5u);
+    ExpectExamplesAsShown("grayfix.1", runnable);
 }

@@ -260,8 +260,16 @@ TEST(GeometryRun, CropWholeOnePixelAndEmpty)
     ExpectRun(in, false, "-t:crop:0:0:3:2", "\nCropping left top 0,0 width 3, height 2 done", in);
     ExpectRun(in, false, "-t:crop:2:1:1:1", "\nCropping left top 2,1 width 1, height 1 done",
               Pgm{1, 1, 200, {60}});
-    ExpectRun(in, false, "-t:crop:1:1:0:1", "\nCropping left top 1,1 width 0, height 1 done", in);
-    ExpectRun(in, false, "-t:crop:1:0:2:0", "\nCropping left top 1,0 width 2, height 0 done", in);
+    // An empty rectangle would keep the whole image: refused like one outside it.
+    for (const char* empty : {"-t:crop:1:1:0:1", "-t:crop:1:0:2:0", "-t:crop:0:0:0:0"}) {
+        SCOPED_TRACE(empty);
+        TempDir dir;
+        RunResult r = RunOn(dir, in, false, empty);
+        EXPECT_EQ(r.out, InputPart(in, false));
+        EXPECT_EQ(r.err, "\ngrayfix ERROR: Bad -t:crop:x0:y0:width:height");
+        EXPECT_EQ(r.status, 1);
+        EXPECT_FALSE(dir.Exists("out.pgm"));
+    }
 }
 
 TEST(GeometryRun, TwoByteImagesKeepTheirByteOrder)

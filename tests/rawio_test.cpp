@@ -69,3 +69,12 @@ TEST_F(RawIoDeathTest, UnopenableOutputIsStatusFour)
     EXPECT_EXIT(WriteImage(dir.Path("no/such/dir.pgm").c_str(), ImgData, 0, 1, 1, 1),
                 ::testing::ExitedWithCode(4), "^\ngrayfix ERROR: WriteImage: Error openning output file$");
 }
+
+// The header comes from the dimensions given, whatever the store holds.
+TEST_F(RawIoTest, WriterHeaderTakesTheDimensionsItIsGiven)
+{
+    MakeTestImage(3, 2, 8, {1, 2, 3, 4, 5, 6});
+    std::string path = dir.Path("out.pgm");
+    WriteImage(path.c_str(), ImgData, 0, 2, 3, 1);
+    EXPECT_EQ(dir.Read("out.pgm"), MakePgm(2, 3, 255, {1, 2, 3, 4, 5, 6}));
+}

@@ -176,7 +176,8 @@ std::vector<Case> AllCases()
                  return Expect::Stop(1, "Bad -t:crop:x0:y0:width:height");
              return Expect::Success();
          }},
-        {"CropEmpty", "-t:crop:0:0:0:0", success},
+        {"CropEmpty", "-t:crop:0:0:0:0",
+         [](const Image&) { return Expect::Stop(1, "Bad -t:crop:x0:y0:width:height"); }},
         {"ReduceDepth1", "-t:reducedepth:1",
          [](const Image& i) { return Lowering(i, 1, "Bad -t:reducedepth:newdepth", true); }},
         {"ReduceDepth8", "-t:reducedepth:8",

@@ -9,6 +9,12 @@ static FILE* ReportStream = stdout;
 
 void SendReportsTo(FILE* stream) { ReportStream = stream; }
 
+bool ReportsWritten()
+{
+    if (ReportStream != stdout) return true;
+    return std::fflush(stdout) == 0 && !std::ferror(stdout);
+}
+
 int PrintMsg(const char* format, ...)
 {
     va_list args;

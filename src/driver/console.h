@@ -10,7 +10,7 @@ enum ExitStatus {
     ExitCommandLine = 1,
     ExitInputFile = 2,
     ExitPixelMemory = 3,
-    ExitOutputFile = 4,  // also a denoise mode that does not exist
+    ExitOutputFile = 4,  // also the reports, and a denoise mode that does not exist
     ExitXorFile = 5,
     ExitStatsMemory = 6,
     ExitPixelTooHigh = 7,
@@ -22,6 +22,10 @@ int PrintMsg(const char* format, ...) __attribute__((format(printf, 1, 2)));
 // Reports go to standard output, or to standard error when standard output
 // carries the image itself.
 void SendReportsTo(FILE* stream);
+// Flushes the reports; false when some report could not be written (standard
+// output full, closed or failing). Reports sent to standard error, when the
+// image goes to standard output, are not checked, as errors are not.
+bool ReportsWritten();
 // printf to an open file; returns -1 on failure like fprintf.
 int FPrintMsg(FILE* file, const char* format, ...) __attribute__((format(printf, 2, 3)));
 

@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstdarg>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -166,9 +167,10 @@ static void ApplyTransformSwitch(const char* arg)
         ImgTransformDownsize(a);
     } else if (StartsWith(arg, "-t:crop:")) {
         // x0 < width and w <= width - x0 keep every sum inside the int range.
+        // An empty rectangle would keep the whole image and call it cropped.
         if (ScanSwitch(arg, "-t:crop:%d:%d:%d:%d:%c", &a, &b, &c, &d, &tail) != 4
-            || a < 0 || a >= ImgImageWidth || c < 0 || c > ImgImageWidth - a
-            || b < 0 || b >= ImgImageHeight || d < 0 || d > ImgImageHeight - b)
+            || a < 0 || a >= ImgImageWidth || c < 1 || c > ImgImageWidth - a
+            || b < 0 || b >= ImgImageHeight || d < 1 || d > ImgImageHeight - b)
             FatalError("Bad -t:crop:x0:y0:width:height", ExitCommandLine);
         ImgTransformCrop(a, b, c, d);
     } else if (StartsWith(arg, "-t:reducedepth:")) {
@@ -265,6 +267,38 @@ static void PlanStdStreams(int argc, char** argv)
     SendReportsTo(arg < argc && IsStdStream(argv[arg]) ? stderr : stdout);
 }
 
+// A report that cannot be written (standard output full, closed, failing) is
+// a failed run like a failed image write. A reader that stops early (`| head`)
+// still ends the run by SIGPIPE in the flush, as Unix tools do.
+static void CheckReportsWritten()
+{
+    if (!ReportsWritten()) FatalError("PrintMsg: Error writing standard output", ExitOutputFile);
+}
+
+static bool LooksLikeSwitch(const char* name)
+{
+    return StartsWith(name, "-t:") || StartsWith(name, "-i:") || StartsWith(name, "-o:")
+           || StartsWith(name, "--");
+}
+
+// The fixed order takes whatever stands at the output position as the file
+// name and ignores what follows it. That stays, but a mistyped switch or a
+// second transform should not pass in silence: say so on standard error,
+// after the reports printed so far.
+static void WarnAboutOutputPosition(int argc, char** argv, int arg)
+{
+    if (!LooksLikeSwitch(argv[arg]) && arg + 1 >= argc) return;
+    std::fflush(stdout);
+    if (LooksLikeSwitch(argv[arg]))
+        std::fprintf(stderr, "grayfix: warning: the output file name %s looks like a switch\n",
+                     argv[arg]);
+    if (arg + 1 < argc) {
+        std::fputs("grayfix: warning: ignored after the output file:", stderr);
+        for (int next = arg + 1; next < argc; ++next) std::fprintf(stderr, " %s", argv[next]);
+        std::fputs("\n", stderr);
+    }
+}
+
 int GrayfixMain(int argc, char** argv)
 {
     if (argc < 2) {
@@ -274,10 +308,12 @@ int GrayfixMain(int argc, char** argv)
     // The two words people try first; as file names they could only fail.
     if (argc == 2 && std::strcmp(argv[1], "--help") == 0) {
         PrintUsage();
+        CheckReportsWritten();
         return ExitSuccess;
     }
     if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
         PrintMsg("grayfix %s\n", GRAYFIX_VERSION);
+        CheckReportsWritten();
         return ExitSuccess;
     }
     PlanStdStreams(argc, argv);
@@ -313,11 +349,14 @@ int GrayfixMain(int argc, char** argv)
         if (++arg >= argc) FatalError("No outfile", ExitCommandLine);
     }
     ImgFileName = argv[arg];
+    WarnAboutOutputPosition(argc, argv, arg);
     PrintImgInfo("Outputting to");
+    CheckReportsWritten();  // before the image, so a failed run leaves no file
     WriteImage(ImgFileName, ImgData, OutRaw, ImgImageWidth, ImgImageHeight, ImgBYTEpp);
     PrintMsg("\nDone");
     std::free(ImgData);
     ImgData = nullptr;
     PrintMsg(".\n");
+    CheckReportsWritten();
     return ExitSuccess;
 }

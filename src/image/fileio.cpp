@@ -9,10 +9,15 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
+#include <csignal>
 #include <cstdint>
 #include <cstring>
+#include <exception>
 #include <memory>
 #include <vector>
+
+#include "driver/console.h"  // CHECK
 
 bool IsStdStream(const char* name)
 {
@@ -29,6 +34,11 @@ namespace {
 // a long regular file would instead of filling memory.
 struct CopyView;
 
+// No reader needs more of an input: a skip and a pixel buffer of at most
+// INT_MAX bytes each, and one byte more to tell a too-long file. An endless
+// source (/dev/zero) asked for its end stops here instead of filling memory.
+constexpr std::size_t CopyLimit = std::size_t(INT_MAX) * 2 + 1;
+
 struct StreamCopy {
     std::string name;
     FILE* source = nullptr;  // stdin or a stream of our own
@@ -38,18 +48,28 @@ struct StreamCopy {
     // so that a run ending in a fatal error leaves nothing unreachable.
     std::vector<std::unique_ptr<CopyView>> views;
 
-    // Reads from the source until `end` bytes are held or the source ends.
-    void Fill(std::size_t end)
+    // Reads from the source until `end` bytes are held, the source ends or
+    // CopyLimit is reached; false when memory for the bytes runs out. Called
+    // from the stream callbacks, so nothing may throw out of it.
+    bool Fill(std::size_t end) noexcept
     {
+        end = std::min(end, CopyLimit);
         while (!ended && bytes.size() < end) {
             std::size_t have = bytes.size();
-            std::size_t want = std::max<std::size_t>(end - have, 1 << 16);
-            bytes.resize(have + want);
+            std::size_t want = std::min(std::max<std::size_t>(end - have, 1 << 16), CopyLimit - have);
+            try {
+                bytes.resize(have + want);
+            } catch (const std::exception&) {  // bad_alloc, or length_error on a small size_t
+                return false;
+            }
             std::size_t got = std::fread(bytes.data() + have, 1, want, source);
             bytes.resize(have + got);
             if (got < want) ended = true;  // end of file or a read error, alike for a reader
         }
+        return true;
     }
+    // Every byte of the source is held: its end is known.
+    bool Complete() const { return ended; }
 };
 
 // One open stream over a copy: its own position, the copy shared.
@@ -66,7 +86,10 @@ ssize_t ReadView(void* cookie, char* buffer, std::size_t size)
 {
     auto* view = (CopyView*)cookie;
     StreamCopy& copy = *view->copy;
-    if (view->position + size > copy.bytes.size()) copy.Fill(view->position + size);
+    if (view->position + size > copy.bytes.size() && !copy.Fill(view->position + size)) {
+        errno = ENOMEM;
+        return -1;
+    }
     if (view->position >= copy.bytes.size()) return 0;
     std::size_t count = std::min(size, copy.bytes.size() - view->position);
     std::memcpy(buffer, copy.bytes.data() + view->position, count);
@@ -81,10 +104,23 @@ int SeekView(void* cookie, off64_t* offset, int whence)
     if (whence == SEEK_CUR) {
         base = (off64_t)view->position;
     } else if (whence == SEEK_END) {
-        view->copy->Fill(SIZE_MAX);
-        base = (off64_t)view->copy->bytes.size();
+        // Read to the end in steps: the copy grows only as far as the source goes.
+        StreamCopy& copy = *view->copy;
+        while (!copy.Complete() && copy.bytes.size() < CopyLimit)
+            if (!copy.Fill(copy.bytes.size() + (std::size_t(1) << 24))) {
+                errno = ENOMEM;
+                return -1;
+            }
+        if (!copy.Complete()) {  // longer than any reader can use
+            errno = EOVERFLOW;
+            return -1;
+        }
+        base = (off64_t)copy.bytes.size();
     }
-    if (*offset < -base) return -1;
+    if (*offset < -base || *offset > INT64_MAX - base) {
+        errno = EINVAL;
+        return -1;
+    }
     view->position = (std::size_t)(base + *offset);
     *offset = (off64_t)view->position;
     return 0;
@@ -137,6 +173,8 @@ void ReleaseInputCopy(const char* name)
 {
     for (auto it = Copies.begin(); it != Copies.end(); ++it)
         if ((*it)->name == name) {
+            // An open stream would go on reading freed bytes.
+            CHECK((*it)->views.empty());
             if ((*it)->source != stdin) std::fclose((*it)->source);
             Copies.erase(it);
             return;
@@ -163,8 +201,89 @@ static std::string FollowLinks(std::string path)
     return path;  // a loop of links: opening fails as it would have
 }
 
+// ---- The temporary file against interrupting signals ----
+//
+// Ctrl-C, kill, a closed terminal or a quit key during the write would leave
+// the hidden file behind. While one exists, these signals remove it and then
+// end the process by the same signal, as cp and sort do, so the caller still
+// sees it. The handler uses only unlink, sigaction and raise, all
+// async-signal-safe; the path it reads is set and cleared with the signals
+// blocked, so it never sees a half-made one.
+
+static const int CleanupSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+static const char* volatile SignalTempPath = nullptr;  // the hidden file, while it exists
+static std::string& HeldTempPath = *new std::string;    // owns those bytes; never destroyed
+
+static void RemoveTemporaryAndDie(int signal)
+{
+    if (const char* path = SignalTempPath) unlink(path);
+    struct sigaction action {};
+    action.sa_handler = SIG_DFL;
+    sigemptyset(&action.sa_mask);
+    sigaction(signal, &action, nullptr);
+    raise(signal);  // pending until the handler returns, as the signal is blocked in it
+}
+
+// Takes over each signal whose action is still the default: one the caller
+// ignores (nohup, a background job) stays ignored, and a host program's own
+// handler (an interpreter's Ctrl-C) stays in place.
+static void CatchCleanupSignals()
+{
+    static bool installed = false;
+    if (installed) return;
+    installed = true;
+    for (int signal : CleanupSignals) {
+        struct sigaction old {};
+        if (sigaction(signal, nullptr, &old) != 0 || old.sa_handler != SIG_DFL) continue;
+        struct sigaction action {};
+        action.sa_handler = RemoveTemporaryAndDie;
+        sigemptyset(&action.sa_mask);
+        for (int other : CleanupSignals) sigaddset(&action.sa_mask, other);
+        sigaction(signal, &action, nullptr);
+    }
+}
+
+// Blocks the cleanup signals for as long as it lives.
+namespace {
+class CleanupSignalsBlocked {
+public:
+    CleanupSignalsBlocked()
+    {
+        sigset_t set;
+        sigemptyset(&set);
+        for (int signal : CleanupSignals) sigaddset(&set, signal);
+        sigprocmask(SIG_BLOCK, &set, &saved_);
+    }
+    ~CleanupSignalsBlocked() { sigprocmask(SIG_SETMASK, &saved_, nullptr); }
+    CleanupSignalsBlocked(const CleanupSignalsBlocked&) = delete;
+    CleanupSignalsBlocked& operator=(const CleanupSignalsBlocked&) = delete;
+
+private:
+    sigset_t saved_;
+};
+}  // namespace
+
+// A cleanup signal arrived while they were blocked; it is delivered, and ends
+// the process, once they are unblocked.
+static bool CleanupSignalPending()
+{
+    sigset_t pending;
+    if (sigpending(&pending) != 0) return false;
+    for (int signal : CleanupSignals)
+        if (sigismember(&pending, signal) == 1) return true;
+    return false;
+}
+
+// Tells the signal handler that the hidden file is gone (renamed or removed).
+// Call with the cleanup signals blocked.
+static void ForgetTemporary()
+{
+    SignalTempPath = nullptr;
+}
+
 // A hidden file of our own in the target's directory: same filesystem, so the
-// rename is atomic. -1 when none can be made there.
+// rename is atomic. -1 when none can be made there. The signal handler knows
+// the file from the moment it exists.
 static int CreateTemporary(const std::string& target, std::string* tempPath)
 {
     std::size_t slash = target.rfind('/');
@@ -173,7 +292,14 @@ static int CreateTemporary(const std::string& target, std::string* tempPath)
     if (base.empty()) return -1;
     // Keep the name within NAME_MAX (255) with the dot and the six-letter suffix.
     *tempPath = directory + "." + base.substr(0, 240) + ".XXXXXX";
-    return mkostemp(tempPath->data(), O_CLOEXEC);
+    CatchCleanupSignals();
+    CleanupSignalsBlocked blocked;
+    int fd = mkostemp(tempPath->data(), O_CLOEXEC);
+    if (fd >= 0) {
+        HeldTempPath = *tempPath;
+        SignalTempPath = HeldTempPath.c_str();
+    }
+    return fd;
 }
 
 bool OpenOutputFile(const char* name, OutputFile* output)
@@ -210,7 +336,9 @@ bool OpenOutputFile(const char* name, OutputFile* output)
     output->file = fdopen(fd, "wb");
     if (output->file == nullptr) {
         close(fd);
+        CleanupSignalsBlocked blocked;
         unlink(output->tempPath.c_str());
+        ForgetTemporary();
         return false;
     }
     return true;
@@ -237,16 +365,24 @@ bool CommitOutputFile(OutputFile* output)
     FILE* file = output->file;
     output->file = nullptr;
     if (file == stdout) return std::fflush(stdout) == 0 && !std::ferror(stdout);
+    if (output->tempPath.empty()) return std::fclose(file) == 0;
+    // A signal now waits until the file is in place or gone: the path then
+    // holds the old or the new image, and no hidden file stays. One that came
+    // before the rename still wins: the path keeps what it held.
+    CleanupSignalsBlocked blocked;
     bool closed = std::fclose(file) == 0;
-    if (output->tempPath.empty()) return closed;
-    if (closed && std::rename(output->tempPath.c_str(), output->finalPath.c_str()) == 0) return true;
-    unlink(output->tempPath.c_str());
-    return false;
+    bool renamed = closed && !CleanupSignalPending()
+                   && std::rename(output->tempPath.c_str(), output->finalPath.c_str()) == 0;
+    if (!renamed) unlink(output->tempPath.c_str());
+    ForgetTemporary();
+    return renamed;
 }
 
 void AbandonOutputFile(OutputFile* output)
 {
+    CleanupSignalsBlocked blocked;
     if (output->file != nullptr && output->file != stdout) std::fclose(output->file);
     output->file = nullptr;
     if (!output->tempPath.empty()) unlink(output->tempPath.c_str());
+    ForgetTemporary();
 }

@@ -69,8 +69,8 @@ void WriteImage(const char* fileName, const unsigned char* data, int raw,
     OutputFile output;
     if (!OpenOutputFile(fileName, &output))
         FatalError("WriteImage: Error openning output file", ExitOutputFile);
-    if (!raw && FPrintMsg(output.file, "P5%c%d %d%c%d%c", '\n', ImgImageWidth, ImgImageHeight,
-                          '\n', ImgLevelMax, '\n') == -1)
+    if (!raw && FPrintMsg(output.file, "P5%c%d %d%c%d%c", '\n', width, height, '\n', ImgLevelMax,
+                          '\n') == -1)
         OutputFailed(&output, "WriteImage: Error outputting PPM image");
     std::size_t rowSize = (std::size_t)width * (std::size_t)bytesPerPixel;
     long header = std::ftell(output.file);  // the header is still in the stream's buffer

@@ -5,7 +5,7 @@
 // file into a new buffer; a file with fewer or more bytes ends the run.
 unsigned char* ReadRaw(const char* fileName, int skip, int width, int height, int bytesPerPixel);
 
-// Writes the image as PGM P5 (header from the description) or, when raw is
-// non-zero, as the pixel bytes alone.
+// Writes the image as PGM P5 (header from width, height and ImgLevelMax) or,
+// when raw is non-zero, as the pixel bytes alone.
 void WriteImage(const char* fileName, const unsigned char* data, int raw,
                 int width, int height, int bytesPerPixel);

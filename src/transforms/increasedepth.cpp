@@ -18,7 +18,10 @@ static void WidenBuffer()
     std::size_t pixels = (std::size_t)ImgImageWidth * (std::size_t)ImgImageHeight;
     if (pixels > SIZE_MAX / 2)
         FatalError("ImgTransformIncreaseDepth: Cannot reallocate", ExitPixelMemory);
-    ImgData = (unsigned char*)std::realloc(ImgData, 2 * pixels);
+    // On failure the old buffer stays in ImgData, so the error path can free it.
+    auto* grown = (unsigned char*)std::realloc(ImgData, 2 * pixels);
+    if (grown == nullptr) FatalError("ImgTransformIncreaseDepth: Cannot reallocate", ExitPixelMemory);
+    ImgData = grown;
 }
 
 // The old and the new description of one raise.
