@@ -74,14 +74,20 @@ void ReadPgmHeader(const char* fileName)
         && SkipPgmSeparators(file) == 0 && ReadPgmNumber(file, &ImgImageHeight)
         && SkipPgmSeparators(file) == 0 && ReadPgmNumber(file, &ImgLevelMax)
         && ReadPgmTerminator(file);
-    if (!good) FatalError("ReadPgm: Bad pgm header", ExitInputFile);
+    // The stream is closed before any refusal, so that a caller which survives
+    // refusals (the Python module) is left no open file; a closing error still
+    // counts only once the header has passed every other test.
+    if (!good) {
+        std::fclose(file);
+        FatalError("ReadPgm: Bad pgm header", ExitInputFile);
+    }
+    long position = std::ftell(file);
+    bool closed = std::fclose(file) == 0;
     CHECK(ImgImageWidth>0 && ImgImageHeight>0 && ImgLevelMax>0 && ImgLevelMax <= 0xFFFF);
     Imgbpp = BitsNeeded(ImgLevelMax + 1);
     ImgBYTEpp = (Imgbpp - 1) / 8 + 1;
     CHECK(ImgBYTEpp == 1 || ImgBYTEpp == 2);
-    long position = std::ftell(file);
     CHECK(position >= 0 && position <= INT_MAX);
     ImgRawSkip = (int)position;
-    if (std::fclose(file) != 0)
-        FatalError("ReadPgmHeader: Error closing input file", ExitInputFile);
+    if (!closed) FatalError("ReadPgmHeader: Error closing input file", ExitInputFile);
 }

@@ -79,7 +79,10 @@ void ImgTransformXorFile(const char* xorfname)
     // A failed first read counts as an empty file: a directory opens on Linux
     // but cannot be read.
     int next = std::getc(f);
-    if (next == EOF) FatalError("ImgTransformXorFile: xorFile too short", ExitXorFile);
+    if (next == EOF) {
+        std::fclose(f);  // nothing left open for a caller that survives the refusal
+        FatalError("ImgTransformXorFile: xorFile too short", ExitXorFile);
+    }
 
     unsigned char kept[XorKeepSize];
     kept[0] = (unsigned char)next;

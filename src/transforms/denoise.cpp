@@ -275,7 +275,12 @@ template <typename T> static void Denoise(int radius, int mode)
     }
 
     if (!ImgSamplesInRange()) ReplayWindowReads(radius, mode);
-    if (mode < 0 || mode > 3) FatalError("ImgTransformDenoise: bad mode", ExitOutputFile);
+    if (mode < 0 || mode > 3) {
+        std::free(window);  // nothing left allocated for a caller that survives the refusal
+        std::free(rows);
+        std::free(buf);
+        FatalError("ImgTransformDenoise: bad mode", ExitOutputFile);
+    }
     if (histogram) {
         if constexpr (sizeof(T) == 1) {
             if (UsesColumns(radius)) Kernels().columns(radius, mode, rows, buf);
