@@ -247,10 +247,7 @@ std::string IntField(py::handle value)
 // every range test then refuses.
 long long IntValue(py::handle value)
 {
-    std::string text = IntField(value);
-    errno = 0;
-    long long result = std::strtoll(text.c_str(), nullptr, 10);
-    return result;  // strtoll saturates on overflow
+    return std::strtoll(IntField(value).c_str(), nullptr, 10);
 }
 
 // A real field (the deviation), spelt so that the tool reads back the same double.
@@ -572,7 +569,7 @@ PYBIND11_MODULE(grayfix, m)
             return a.width == b.width && a.height == b.height && a.depth == b.depth
                 && a.maxval == b.maxval && a.bigEndian == b.bigEndian
                 && std::memcmp(a.pixels.get(), b.pixels.get(), a.Size()) == 0;
-        })
+        }, py::is_operator())
         .def("__repr__", [](const Image& i) {
             return "grayfix.Image(width=" + std::to_string(i.width) + ", height="
                 + std::to_string(i.height) + ", depth=" + std::to_string(i.depth) + ", maxval="
