@@ -69,25 +69,19 @@ void ReadPgmHeader(const char* fileName)
 {
     FILE* file = OpenInputFile(fileName);
     if (file == nullptr) FatalError("ReadPgm: Cannot open input", ExitInputFile);
-    bool good = ReadPgmMagic(file)
-        && SkipPgmSeparators(file) == 0 && ReadPgmNumber(file, &ImgImageWidth)
+    bool good = ReadPgmMagic(file) && SkipPgmSeparators(file) == 0 && ReadPgmNumber(file, &ImgImageWidth)
         && SkipPgmSeparators(file) == 0 && ReadPgmNumber(file, &ImgImageHeight)
-        && SkipPgmSeparators(file) == 0 && ReadPgmNumber(file, &ImgLevelMax)
-        && ReadPgmTerminator(file);
-    // The stream is closed before any refusal, so that a caller which survives
-    // refusals (the Python module) is left no open file; a closing error still
-    // counts only once the header has passed every other test.
-    if (!good) {
-        std::fclose(file);
-        FatalError("ReadPgm: Bad pgm header", ExitInputFile);
-    }
-    long position = std::ftell(file);
-    bool closed = std::fclose(file) == 0;
+        && SkipPgmSeparators(file) == 0 && ReadPgmNumber(file, &ImgLevelMax) && ReadPgmTerminator(file);
+    long position = std::ftell(file);  // closed before any refusal: a caller that survives
+    bool closed = std::fclose(file) == 0;  // one (the Python module) is left no open file
+    if (!good) FatalError("ReadPgm: Bad pgm header", ExitInputFile);
     CHECK(ImgImageWidth>0 && ImgImageHeight>0 && ImgLevelMax>0 && ImgLevelMax <= 0xFFFF);
     Imgbpp = BitsNeeded(ImgLevelMax + 1);
     ImgBYTEpp = (Imgbpp - 1) / 8 + 1;
     CHECK(ImgBYTEpp == 1 || ImgBYTEpp == 2);
+    // A closing error counts only once the header has passed every other test.
     CHECK(position >= 0 && position <= INT_MAX);
     ImgRawSkip = (int)position;
-    if (!closed) FatalError("ReadPgmHeader: Error closing input file", ExitInputFile);
+    if (!closed)
+        FatalError("ReadPgmHeader: Error closing input file", ExitInputFile);
 }

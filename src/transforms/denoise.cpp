@@ -273,12 +273,9 @@ template <typename T> static void Denoise(int radius, int mode)
         window = (uint16_t*)std::malloc(windowSize * sizeof(uint16_t));
         CHECK(window);
     }
-
     if (!ImgSamplesInRange()) ReplayWindowReads(radius, mode);
-    if (mode < 0 || mode > 3) {
-        std::free(window);  // nothing left allocated for a caller that survives the refusal
-        std::free(rows);
-        std::free(buf);
+    if (mode < 0 || mode > 3) {  // freed first: a caller may survive the refusal
+        std::free(window), std::free(rows), std::free(buf);
         FatalError("ImgTransformDenoise: bad mode", ExitOutputFile);
     }
     if (histogram) {
@@ -297,9 +294,7 @@ template <typename T> static void Denoise(int radius, int mode)
         default: DenoiseRows<T, 3>(radius, buf, rows, stride, ringRows, columns, window); break;
         }
     }
-    std::free(window);
-    std::free(rows);
-    std::free(buf);
+    std::free(window), std::free(rows), std::free(buf);
 }
 
 void ImgTransformDenoise(int radius, int mode)

@@ -8,6 +8,8 @@ void ImgTransformWGNoise(double deviation);
 // exactly; ImgUseDeviceSeed() goes back to the device. The tool never fixes one.
 void ImgFixWGNoiseSeed(unsigned long seed);
 void ImgUseDeviceSeed();
+extern bool ImgWGNoiseSeedFixed;  // set by the two above
+extern unsigned long ImgWGNoiseSeed;
 
 // The transform without the device: adds the variates of a normal
 // distribution of mean 0 and that deviation over minstd_rand0 seeded with
