@@ -10,11 +10,17 @@ PREFIX ?= /usr/local
 ARCH ?= $(shell dpkg --print-architecture 2>/dev/null || echo amd64)
 
 .PHONY: all run test test-release test-asan sample install install-files uninstall package bench \
-        fuzz clean
+        fuzz clean python
 
 all:
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release
 	cmake --build $(BUILD) -j $(JOBS)
+
+# The Python module alone: build/python/grayfix.cpython-*.so (when pybind11 and
+# NumPy are installed; otherwise CMake says what is missing).
+python:
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release
+	cmake --build $(BUILD) -j $(JOBS) --target grayfix_python
 
 sample: all
 	$(BUILD)/make_sample $(BUILD)/sample8.pgm $(BUILD)/sample16.pgm
@@ -43,7 +49,14 @@ test-cross:
 # The directories of an install, as cmake --install lays them out. Those that
 # do not exist yet are listed in install_dirs.txt, deepest first, so that
 # `make uninstall` removes them again once empty, and never any other.
-INSTALL_DIRS = bin share/man/man1 share/bash-completion/completions share/doc/grayfix
+INSTALL_DIRS = bin share/man/man1 share/bash-completion/completions share/doc/grayfix \
+               $(PYTHON_DIR)
+# Where the Python module goes, as python/CMakeLists.txt chooses it: the
+# directories Debian's python3 imports from.
+PYTHON3 ?= /usr/bin/python3
+PYTHON_DIR = $(if $(filter /usr,$(PREFIX)),lib/python3/dist-packages,$(shell \
+    $(PYTHON3) -c 'import sys; print("lib/python%d.%d/dist-packages" % sys.version_info[:2])' \
+    2>/dev/null))
 
 install: all
 	@$(MAKE) --no-print-directory install-files

@@ -19,7 +19,9 @@
 # named in the output. Debian packages: hyperfine netpbm libvips-tools
 # graphicsmagick gmic. When the build directory was configured with
 # -DGRAYFIX_BENCH=ON and OpenCV is installed (libopencv-dev), the in-process
-# comparison opencv_bench is built and run too, and its table appended.
+# comparison opencv_bench is built and run too, and its table appended; so is
+# bench/python_bench.py (the Python module against the tool and NumPy) when
+# the build has the module.
 set -euo pipefail
 
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -331,6 +333,22 @@ else
     echo "run_bench: opencv_bench not built (needs libopencv-dev and a build configured with" \
         "-DGRAYFIX_BENCH=ON), skipped" >&2
     printf '\nOpenCV comparison skipped: opencv_bench not built (libopencv-dev, -DGRAYFIX_BENCH=ON).\n' \
+        >>"$RESULTS"
+fi
+
+# The Python module against the tool and against NumPy, when this build has it.
+cmake --build "$BUILD" -j "$JOBS" --target grayfix_python >/dev/null 2>&1 || true
+PYTHON_MODULE=$(ls "$BUILD"/python/grayfix.cpython-*.so 2>/dev/null | head -1)
+if [[ -n $PYTHON_MODULE ]]; then
+    echo "run_bench: running bench/python_bench.py" >&2
+    {
+        echo
+        PYTHONPATH=$BUILD/python /usr/bin/python3 "$ROOT/bench/python_bench.py" "$GRAYFIX" \
+            "$WORK/in16.pgm" "$WORK" "$MIN_RUNS" 2>&1 || echo "python_bench.py failed (status $?)"
+    } >>"$RESULTS"
+else
+    echo "run_bench: the Python module is not built (pybind11, NumPy), its rows skipped" >&2
+    printf '\nPython module rows skipped: the module is not built (pybind11-dev, python3-numpy).\n' \
         >>"$RESULTS"
 fi
 

@@ -1,6 +1,7 @@
 #!/bin/bash
 # build_deb.sh - builds grayfix_<version>_<arch>.deb in the top directory
-# (make package [ARCH=arm64]). A separate Release build per architecture in
+# (make package [ARCH=arm64]), and python3-grayfix_<version>_<arch>.deb for
+# this machine's architecture when pybind11 and NumPy are installed. A separate Release build per architecture in
 # build-deb-<arch>, with Debian's hardening flags; cross builds use
 # cmake/toolchain-<processor>.cmake. Missing Debian packages are installed.
 # GRAYFIX_DEB_BUILD and GRAYFIX_DEB_OUT choose other build and output
@@ -50,9 +51,9 @@ out=${GRAYFIX_DEB_OUT:-.}
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DGRAYFIX_TESTS=OFF -DGRAYFIX_STATIC_RUNTIME=OFF \
     "${toolchain[@]}" \
     -DCMAKE_CXX_FLAGS="$(flags CPPFLAGS) $(flags CXXFLAGS)" \
-    -DCMAKE_EXE_LINKER_FLAGS="$(flags LDFLAGS)"
+    -DCMAKE_EXE_LINKER_FLAGS="$(flags LDFLAGS)" -DCMAKE_MODULE_LINKER_FLAGS="$(flags LDFLAGS)"
 cmake --build "$build" -j "$(nproc)"
-rm -f "$build"/grayfix_*.deb
+rm -f "$build"/grayfix_*.deb "$build"/python3-grayfix_*.deb
 if [ "$arch" = "$host" ]; then
     (cd "$build" && cpack -G DEB)
 else
@@ -74,3 +75,10 @@ else
 fi
 cp "$build"/grayfix_*_"$arch".deb "$out"/
 ls -l "$out"/grayfix_*_"$arch".deb
+# python3-grayfix_<version>_<arch>.deb, where the module was built (it needs
+# pybind11 and NumPy; not in cross builds).
+if [ -f "$build/CPackPythonConfig.cmake" ] && [ "$arch" = "$host" ]; then
+    (cd "$build" && cpack -G DEB --config CPackPythonConfig.cmake)
+    cp "$build"/python3-grayfix_*_"$arch".deb "$out"/
+    ls -l "$out"/python3-grayfix_*_"$arch".deb
+fi

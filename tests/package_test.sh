@@ -3,7 +3,8 @@
 # Release build with Debian's flags, into WORK) and checks what a user gets:
 # the control fields, the file list with modes and owners, the compressed
 # manual page and changelog, a stripped binary that behaves byte for byte as
-# the tested one, the copyright against LICENSE, and lintian when installed.
+# the tested one, the copyright against LICENSE, and lintian when installed;
+# the same for python3-grayfix where the Python module is built.
 # Usage: package_test.sh SOURCE-DIR WORK-DIR GRAYFIX
 # Exit status 77 (a skip) when a tool the package build needs is missing.
 
@@ -40,7 +41,11 @@ check() {
     fi
 }
 
-check "package file" "$(ls "$work/out")" "grayfix_${version}_$arch.deb"
+# python3-grayfix too, where the build made the Python module.
+python_deb=""
+[ -f "$work/build/CPackPythonConfig.cmake" ] && python_deb=python3-grayfix_${version}_$arch.deb
+check "package files" "$(ls "$work/out" | paste -sd ' ')" \
+    "$(echo "grayfix_${version}_$arch.deb" $python_deb)"
 
 field() { dpkg-deb -f "$deb" "$1"; }
 check Package "$(field Package)" grayfix
@@ -131,8 +136,47 @@ for args in "${cases[@]}"; do
     check "same run: grayfix $args" "${results[1]}" "${results[0]}"
 done
 
+if [ -n "$python_deb" ]; then
+    pdeb=$work/out/$python_deb
+    pfield() { dpkg-deb -f "$pdeb" "$1"; }
+    check "python Package" "$(pfield Package)" python3-grayfix
+    check "python Source" "$(pfield Source)" grayfix
+    check "python Version" "$(pfield Version)" "$version"
+    check "python Section" "$(pfield Section)" python
+    check "python Depends" \
+        "$(pfield Depends | tr ',' '\n' | sed 's/^ *//; s/ (>=.*//; s/ (<<.*//' | sort -u | paste -sd ' ')" \
+        "libc6 libgcc-s1 libstdc++6 python3 python3-numpy"
+    module=$(cd "$work/build/python" && ls grayfix.cpython-*.so)
+    check "python file list" "$(dpkg-deb -c "$pdeb" | awk '{print $1, $2, $6}')" \
+"drwxr-xr-x root/root ./usr/
+drwxr-xr-x root/root ./usr/lib/
+drwxr-xr-x root/root ./usr/lib/python3/
+drwxr-xr-x root/root ./usr/lib/python3/dist-packages/
+-rw-r--r-- root/root ./usr/lib/python3/dist-packages/$module
+drwxr-xr-x root/root ./usr/share/
+drwxr-xr-x root/root ./usr/share/doc/
+drwxr-xr-x root/root ./usr/share/doc/python3-grayfix/
+-rw-r--r-- root/root ./usr/share/doc/python3-grayfix/changelog.gz
+-rw-r--r-- root/root ./usr/share/doc/python3-grayfix/copyright
+drwxr-xr-x root/root ./usr/share/lintian/
+drwxr-xr-x root/root ./usr/share/lintian/overrides/
+-rw-r--r-- root/root ./usr/share/lintian/overrides/python3-grayfix"
+    proot=$work/python-root
+    rm -rf "$proot" && dpkg-deb -x "$pdeb" "$proot"
+    so=$proot/usr/lib/python3/dist-packages/$module
+    check "module stripped" "$(file -b "$so" | grep -o 'not stripped\|stripped')" stripped
+    check "module: no .comment or .note" "$(readelf -SW "$so" | grep -c ' \.\(comment\|note\) ')" 0
+    check "module hardened: bind now" "$(readelf -dW "$so" | grep -c 'FLAGS.*BIND_NOW')" 1
+    # The packaged module reports what the tested tool reports on in.pgm.
+    check "packaged module's statistics" \
+        "$(PYTHONPATH=$proot/usr/lib/python3/dist-packages python3 -c \
+            'import grayfix; print(grayfix.stats(grayfix.read("in.pgm")))' 2>&1)" \
+        "$("$grayfix" in.pgm /dev/null | sed -n '/^Actual/,/^BigEndian/p' | head -3)"
+fi
+
 if command -v lintian >/dev/null; then
-    report=$(lintian --pedantic -I "$deb" 2>&1 | grep -v 'running with root privileges')
+    report=$(lintian --pedantic -I "$deb" ${python_deb:+"$work/out/$python_deb"} 2>&1 |
+        grep -v 'running with root privileges')
     check "lintian" "$report" ""
 else
     echo "lintian is not installed: the package was not checked with it"

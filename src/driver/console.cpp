@@ -6,6 +6,7 @@
 #include <cstdlib>
 
 static FILE* ReportStream = stdout;
+static StopHandler Stop = nullptr;
 
 void SendReportsTo(FILE* stream) { ReportStream = stream; }
 
@@ -160,8 +161,11 @@ void PrintUsage()
 #pragma GCC diagnostic pop
 }
 
+void SetStopHandler(StopHandler handler) { Stop = handler; }
+
 void FatalError(const char* message, int status)
 {
+    if (Stop != nullptr) Stop(message, status);
     std::fflush(ReportStream);
     std::fputs("\ngrayfix ERROR: ", stderr);
     std::fputs(message, stderr);
@@ -175,6 +179,7 @@ void FatalError(const char* message, int status)
 
 void CheckFailed(const char* file, int line, const char* condition)
 {
+    if (Stop != nullptr) Stop(condition, ExitCheckFailed);
     std::fflush(ReportStream);
     std::fprintf(stderr, "grayfix: %s:%d: check failed: %s\n", file, line, condition);
     std::fflush(stderr);

@@ -35,6 +35,13 @@ void PrintUsage();
 // newline) to standard error and exits with the status.
 [[noreturn]] void FatalError(const char* message, int status);
 
+// A program that embeds grayfix and must not end with a refusal (the Python
+// module) installs a handler that unwinds instead. It gets FatalError's message
+// (for a failed check, the condition text) and the status before anything is
+// printed, and must not return. The tool installs none.
+using StopHandler = void (*)(const char* message, int status);
+void SetStopHandler(StopHandler handler);
+
 #ifdef GRAYFIX_FUZZ
 #include <string>
 // The in-process fuzz build (never the shipped one) unwinds to the fuzz target

@@ -82,7 +82,7 @@ static bool StartsWith(const char* text, const char* literal)
 }
 
 // -i:RAW:width:height[:bpp[:skip]], -i:RAW:like:file, -i:endian:Little|Big.
-static void ApplyInputSwitch(const char* arg)
+void ApplyInputSwitch(const char* arg)
 {
     if (StartsWith(arg, "-i:RAW:like:")) {
         ImgRaw = 1;
@@ -134,7 +134,7 @@ static int ScanLowerDepth(const char* arg, const char* pattern, const char* refu
 // Validates one -t: switch against the image just read, then runs it. The
 // prefixes all end in ':' and exact names are compared whole, so at most one
 // row can match.
-static void ApplyTransformSwitch(const char* arg)
+void ApplyTransformSwitch(const char* arg)
 {
     int a, b, c, d;
     double deviation;

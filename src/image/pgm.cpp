@@ -69,19 +69,19 @@ void ReadPgmHeader(const char* fileName)
 {
     FILE* file = OpenInputFile(fileName);
     if (file == nullptr) FatalError("ReadPgm: Cannot open input", ExitInputFile);
-    bool good = ReadPgmMagic(file)
-        && SkipPgmSeparators(file) == 0 && ReadPgmNumber(file, &ImgImageWidth)
+    bool good = ReadPgmMagic(file) && SkipPgmSeparators(file) == 0 && ReadPgmNumber(file, &ImgImageWidth)
         && SkipPgmSeparators(file) == 0 && ReadPgmNumber(file, &ImgImageHeight)
-        && SkipPgmSeparators(file) == 0 && ReadPgmNumber(file, &ImgLevelMax)
-        && ReadPgmTerminator(file);
+        && SkipPgmSeparators(file) == 0 && ReadPgmNumber(file, &ImgLevelMax) && ReadPgmTerminator(file);
+    long position = std::ftell(file);  // closed before any refusal: a caller that survives
+    bool closed = std::fclose(file) == 0;  // one (the Python module) is left no open file
     if (!good) FatalError("ReadPgm: Bad pgm header", ExitInputFile);
     CHECK(ImgImageWidth>0 && ImgImageHeight>0 && ImgLevelMax>0 && ImgLevelMax <= 0xFFFF);
     Imgbpp = BitsNeeded(ImgLevelMax + 1);
     ImgBYTEpp = (Imgbpp - 1) / 8 + 1;
     CHECK(ImgBYTEpp == 1 || ImgBYTEpp == 2);
-    long position = std::ftell(file);
+    // A closing error counts only once the header has passed every other test.
     CHECK(position >= 0 && position <= INT_MAX);
     ImgRawSkip = (int)position;
-    if (std::fclose(file) != 0)
+    if (!closed)
         FatalError("ReadPgmHeader: Error closing input file", ExitInputFile);
 }

@@ -36,6 +36,15 @@ static void* AllocateLarge(std::size_t bytes)
     return std::malloc(bytes);
 }
 
+// Ends the read, leaving nothing open or allocated to a caller that survives
+// the refusal (the Python module).
+[[noreturn]] static void ReadFailed(FILE* file, void* buffer, const char* message, int status)
+{
+    std::free(buffer);
+    std::fclose(file);
+    FatalError(message, status);
+}
+
 unsigned char* ReadRaw(const char* fileName, int skip, int width, int height, int bytesPerPixel)
 {
     FILE* file = OpenInputFile(fileName);
@@ -43,14 +52,14 @@ unsigned char* ReadRaw(const char* fileName, int skip, int width, int height, in
     // The byte count must fit in an int; divide first so the guard cannot overflow.
     if (width <= 0 || height <= 0 || bytesPerPixel <= 0 || width > INT_MAX / bytesPerPixel
         || width * bytesPerPixel > INT_MAX / height)
-        FatalError("ReadRaw: Cannot allocate", ExitPixelMemory);
+        ReadFailed(file, nullptr, "ReadRaw: Cannot allocate", ExitPixelMemory);
     std::size_t rowSize = (std::size_t)width * (std::size_t)bytesPerPixel;
     auto* buffer = (unsigned char*)AllocateLarge(rowSize * (std::size_t)height);
-    if (buffer == nullptr) FatalError("ReadRaw: Cannot allocate", ExitPixelMemory);
+    if (buffer == nullptr) ReadFailed(file, nullptr, "ReadRaw: Cannot allocate", ExitPixelMemory);
     std::fseek(file, skip, SEEK_SET);  // a skip past the end shows up as too short
     if (std::fread(buffer, rowSize, (std::size_t)height, file) < (std::size_t)height)
-        FatalError("ReadRaw: Input file too short", ExitInputFile);
-    if (std::getc(file) != EOF) FatalError("ReadRaw: Input file too long", ExitInputFile);
+        ReadFailed(file, buffer, "ReadRaw: Input file too short", ExitInputFile);
+    if (std::getc(file) != EOF) ReadFailed(file, buffer, "ReadRaw: Input file too long", ExitInputFile);
     std::fclose(file);
     ReleaseInputCopy(fileName);  // a piped input's bytes are in the image now
     return buffer;

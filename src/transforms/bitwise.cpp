@@ -76,10 +76,10 @@ void ImgTransformXorFile(const char* xorfname)
 {
     FILE* f = OpenInputFile(xorfname);  // a pipe is kept whole, for the wrap
     if (f == nullptr) FatalError("ImgTransformXorFile: Cannot open xorFile", ExitXorFile);
-    // A failed first read counts as an empty file: a directory opens on Linux
-    // but cannot be read.
+    // A failed first read counts as an empty file (a directory opens on Linux but cannot
+    // be read); closed first, so a caller that survives the refusal keeps no open file.
     int next = std::getc(f);
-    if (next == EOF) FatalError("ImgTransformXorFile: xorFile too short", ExitXorFile);
+    if (next == EOF) std::fclose(f), FatalError("ImgTransformXorFile: xorFile too short", ExitXorFile);
 
     unsigned char kept[XorKeepSize];
     kept[0] = (unsigned char)next;

@@ -273,9 +273,11 @@ template <typename T> static void Denoise(int radius, int mode)
         window = (uint16_t*)std::malloc(windowSize * sizeof(uint16_t));
         CHECK(window);
     }
-
     if (!ImgSamplesInRange()) ReplayWindowReads(radius, mode);
-    if (mode < 0 || mode > 3) FatalError("ImgTransformDenoise: bad mode", ExitOutputFile);
+    if (mode < 0 || mode > 3) {  // freed first: a caller may survive the refusal
+        std::free(window), std::free(rows), std::free(buf);
+        FatalError("ImgTransformDenoise: bad mode", ExitOutputFile);
+    }
     if (histogram) {
         if constexpr (sizeof(T) == 1) {
             if (UsesColumns(radius)) Kernels().columns(radius, mode, rows, buf);
@@ -292,9 +294,7 @@ template <typename T> static void Denoise(int radius, int mode)
         default: DenoiseRows<T, 3>(radius, buf, rows, stride, ringRows, columns, window); break;
         }
     }
-    std::free(window);
-    std::free(rows);
-    std::free(buf);
+    std::free(window), std::free(rows), std::free(buf);
 }
 
 void ImgTransformDenoise(int radius, int mode)

@@ -177,11 +177,17 @@ void ImgTransformCropDepthLike(const char* PGMP5filename)
         && SkipPgmSeparators(file) == 0 && ReadPgmNumber(file, &number)
         && SkipPgmSeparators(file) == 0 && ReadPgmNumber(file, &number)
         && SkipPgmSeparators(file) == 0 && ReadPgmNumber(file, &number);
+    // Every refusal comes with the stream closed: a caller that survives it
+    // (the Python module) is left no open file.
+    if (good && MaxvalPlusOne(number) <= 0) std::fclose(file);  // BitsNeeded refuses it
     if (good) {
         depth = BitsNeeded(MaxvalPlusOne(number));
         good = ReadPgmTerminator(file);
     }
-    if (!good) FatalError("ReadPgm: Bad pgm header", ExitInputFile);
+    if (!good) {
+        std::fclose(file);
+        FatalError("ReadPgm: Bad pgm header", ExitInputFile);
+    }
     if (std::fclose(file) != 0) FatalError("ReadPgmHeader: Error closing input file", ExitInputFile);
     PrintMsg("\nImage depth retrieved from %s is %d. ", PGMP5filename, depth);
     ImgTransformCropDepth(depth, 0);

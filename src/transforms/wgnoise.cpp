@@ -110,6 +110,17 @@ void ImgTransformWGNoise(double deviation)
     CHECK(deviation>0.0);
     // One device value seeds the engine, which reduces it modulo 2^31-1 and
     // replaces 0 by 1.
-    ImgAddWGNoise(deviation, ReadRandomDevice());
+    ImgAddWGNoise(deviation, ImgWGNoiseSeedFixed ? ImgWGNoiseSeed : ReadRandomDevice());
     PrintMsg("\nWhite Gaussian moise (deviation %g) added.", deviation);
 }
+
+bool ImgWGNoiseSeedFixed = false;
+unsigned long ImgWGNoiseSeed = 0;
+
+void ImgFixWGNoiseSeed(unsigned long seed)
+{
+    ImgWGNoiseSeedFixed = true;
+    ImgWGNoiseSeed = seed;
+}
+
+void ImgUseDeviceSeed() { ImgWGNoiseSeedFixed = false; }

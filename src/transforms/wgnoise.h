@@ -3,6 +3,14 @@
 
 void ImgTransformWGNoise(double deviation);
 
+// Makes ImgTransformWGNoise seed its engine with seed instead of a device
+// value, so that a caller (the Python module's seed=) can rerun the noise
+// exactly; ImgUseDeviceSeed() goes back to the device. The tool never fixes one.
+void ImgFixWGNoiseSeed(unsigned long seed);
+void ImgUseDeviceSeed();
+extern bool ImgWGNoiseSeedFixed;  // set by the two above
+extern unsigned long ImgWGNoiseSeed;
+
 // The transform without the device: adds the variates of a normal
 // distribution of mean 0 and that deviation over minstd_rand0 seeded with
 // seed, the first one discarded, one per pixel in row order.
