@@ -17,7 +17,7 @@
 #include "bench_images.h"
 #include "bench_main.h"
 #include "image/image.h"
-#include "transforms/denoise.h"
+#include "transforms/denoise/denoise.h"
 #include "transforms/soften.h"
 
 namespace {

@@ -10,9 +10,9 @@
 #include <vector>
 
 #include "image/image.h"
-#include "support/simd.h"
+#include "support/cpu.h"
 #include "test_util.h"
-#include "transforms/denoise.h"
+#include "transforms/denoise/denoise.h"
 
 namespace {
 
@@ -20,8 +20,8 @@ class DenoisePathsTest : public ::testing::Test {
 protected:
     void TearDown() override
     {
-        SetDenoisePath(DenoiseAuto);
-        SetSimdPath(BestSimdPath());
+        SetPath(DenoiseAuto);
+        SetPath(BestPath<SimdPath>());
         FreeTestImage();
     }
 };
@@ -30,7 +30,7 @@ std::vector<int> DenoisedBy(DenoisePath path, int width, int height, int bpp,
                             const std::vector<int>& pixels, int bigEndian, int radius, int mode)
 {
     MakeTestImage(width, height, bpp, pixels, bigEndian);
-    SetDenoisePath(path);
+    SetPath(path);
     testing::internal::CaptureStdout();
     ImgTransformDenoise(radius, mode);
     std::string message = testing::internal::GetCapturedStdout();
@@ -73,7 +73,7 @@ TEST_F(DenoisePathsTest, HistogramMatchesSelectionEverywhere)
                     // Per-column counts are built for each vector path; 2-byte samples have
                     // only the running counts.
                     for (int simd = -1; simd <= (bpp <= 8 ? SimdAvx512 : -1); ++simd) {
-                        if (simd >= 0 && !SetSimdPath((SimdPath)simd)) continue;
+                        if (simd >= 0 && !SetPath((SimdPath)simd)) continue;
                         DenoisePath path = simd < 0 ? DenoiseRunningCounts : DenoiseColumnCounts;
                         std::vector<int> counted = DenoisedBy(path, width, height, bpp, pixels,
                                                               bigEndian, r, mode);

@@ -13,7 +13,7 @@
 
 #include "image/image.h"
 #include "test_util.h"
-#include "transforms/denoise.h"
+#include "transforms/denoise/denoise.h"
 
 namespace {
 

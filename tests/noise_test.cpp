@@ -297,11 +297,11 @@ class GaussPathTest : public ::testing::TestWithParam<GaussPath> {
 protected:
     void SetUp() override
     {
-        if (!SetGaussPath(GetParam())) GTEST_SKIP() << "this processor lacks the path";
+        if (!SetPath(GetParam())) GTEST_SKIP() << "this processor lacks the path";
     }
     void TearDown() override
     {
-        SetGaussPath(BestGaussPath());
+        SetPath(BestPath<GaussPath>());
         FreeTestImage();
     }
 };

@@ -16,9 +16,9 @@
 #include "image/rawio.h"
 #include "image/stats.h"
 #include "support/crc32.h"
-#include "support/simd.h"
+#include "support/cpu.h"
 #include "test_util.h"
-#include "transforms/denoise.h"
+#include "transforms/denoise/denoise.h"
 #include "transforms/soften.h"
 
 // ---- References ----
@@ -96,9 +96,9 @@ class CrcPathTest : public ::testing::TestWithParam<Crc32Path> {
 protected:
     void SetUp() override
     {
-        if (!SetCrc32Path(GetParam())) GTEST_SKIP() << "this processor lacks the path";
+        if (!SetPath(GetParam())) GTEST_SKIP() << "this processor lacks the path";
     }
-    void TearDown() override { SetCrc32Path(BestCrc32Path()); }
+    void TearDown() override { SetPath(BestPath<Crc32Path>()); }
 };
 
 TEST_P(CrcPathTest, EveryLengthAndStartMatchesTheTable)
@@ -239,12 +239,12 @@ class WindowPathTest : public ::testing::TestWithParam<SimdPath> {
 protected:
     void SetUp() override
     {
-        if (!SetSimdPath(GetParam())) GTEST_SKIP() << "this processor lacks the path";
+        if (!SetPath(GetParam())) GTEST_SKIP() << "this processor lacks the path";
     }
     void TearDown() override
     {
         FreeTestImage();
-        SetSimdPath(BestSimdPath());
+        SetPath(BestPath<SimdPath>());
     }
     // Random pixels of every depth in both byte orders, on widths around the vector
     // lengths (16 to 64 samples a register, then the tails) and heights with no full

@@ -23,7 +23,7 @@
 
 #include "image/image.h"
 #include "support/crc32.h"
-#include "transforms/denoise.h"
+#include "transforms/denoise/denoise.h"
 
 void MakeTestImage(int width, int height, int bpp, const std::vector<int>& pixels, int bigEndian,
                    int levelMax)

@@ -16,7 +16,7 @@
 #include "image/rawio.h"
 #include "image/stats.h"
 #include "transforms/decorrelate.h"
-#include "transforms/denoise.h"
+#include "transforms/denoise/denoise.h"
 #include "transforms/bitwise.h"
 #include "transforms/geometry.h"
 #include "transforms/increasedepth.h"

@@ -7,7 +7,7 @@
 #include <cstring>
 
 #include "image/row_kernels.h"  // the baseline build of the 16-bit row conversions
-#include "support/simd.h"
+#include "support/cpu.h"
 
 const char* ImgFileName = nullptr;
 int ImgImageWidth = 0;
@@ -65,7 +65,7 @@ bool ImgSamplesInRange()
 static const ImgRowKernels& RowKernels()
 {
     static constexpr ImgRowKernels baseline = MakeImgRowKernels();
-    return GRAYFIX_SIMD_TABLE(baseline, ImgRowKernelsAvx2, ImgRowKernelsAvx512);
+    return GRAYFIX_PATH_TABLE(baseline, ImgRowKernelsAvx2, ImgRowKernelsAvx512);
 }
 
 template <typename T> void ImgReadRow(int y, T* row)

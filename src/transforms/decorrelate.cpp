@@ -12,6 +12,7 @@
 #include "image/image.h"
 #include "transforms/increasedepth.h"
 #include "transforms/reducedepth.h"
+#include "transforms/stretch.h"
 
 // The two predictors share their border rules; only the interior differs.
 enum class Predictor {
@@ -121,14 +122,11 @@ static void CorrelatePixels(int x0, int count, int y, Predictor predictor)
         SetPixel(x, y, GetPixel(x, y) + Prediction(x, y, predictor) - offset);
 }
 
-// Pixels of a row taken at a time: a stretch is restored into a copy and
-// written only when every value passed, so a stretch that would stop the
-// run is still intact for CorrelatePixels to replay.
-constexpr int Stretch = 2048;
-
 // Restores in place, row by row from the top: the row above and the pixel to
 // the left are source intensities again when a pixel is reached. Each
-// restored value depends on the one to its left, so a row is one chain.
+// restored value depends on the one to its left, so a row is one chain. A
+// stretch of a row is restored into a copy and written only when every value
+// passed, so one that would stop the run is intact for CorrelatePixels.
 template <int Bytes, bool BigEndian, Predictor P>
 static void CorrelateRows()
 {
@@ -139,16 +137,14 @@ static void CorrelateRows()
         unsigned char* row = ImgData + (std::size_t)y * rowBytes;
         for (int x0 = 0; x0 < width; x0 += Stretch) {
             const int count = width - x0 < Stretch ? width - x0 : Stretch;
-            int largest = 0;
-            for (int k = 0; k < count; ++k) {  // residuals less the offset: one step off the chain
-                int r = LoadSample<Bytes, BigEndian>(row + (std::size_t)(x0 + k) * Bytes);
-                largest = largest > r ? largest : r;
-                residual[k] = r - offset;
-            }
+            int largest = LoadStretch<Bytes, BigEndian>(row + (std::size_t)x0 * Bytes, count, residual);
+            for (int k = 0; k < count; ++k) residual[k] -= offset;  // one step off the chain
             // upper[k] is the pixel above column x0 + k - 1.
-            if (y > 0)
-                for (int k = x0 > 0 ? 0 : 1; k <= count; ++k)
-                    upper[k] = LoadSample<Bytes, BigEndian>(row - rowBytes + (std::size_t)(x0 + k - 1) * Bytes);
+            if (y > 0) {
+                int k0 = x0 > 0 ? 0 : 1;
+                LoadStretch<Bytes, BigEndian>(row - rowBytes + (std::size_t)(x0 + k0 - 1) * Bytes,
+                                              count + 1 - k0, upper + k0);
+            }
             int left = x0 > 0 ? LoadSample<Bytes, BigEndian>(row + (std::size_t)(x0 - 1) * Bytes) : 0;
             unsigned outside = 0;  // non-zero once a value left 0..ImgLevelMax
             int k = 0;
@@ -174,8 +170,7 @@ static void CorrelateRows()
                 CorrelatePixels(x0, count, y, P);
                 continue;
             }
-            for (int k = 0; k < count; ++k)
-                StoreSample<Bytes, BigEndian>(row + (std::size_t)(x0 + k) * Bytes, restored[k]);
+            StoreStretch<Bytes, BigEndian>(row + (std::size_t)x0 * Bytes, count, restored);
         }
     }
 }
