@@ -28,9 +28,10 @@ static void WidenBuffer()
 // the accessors refuse.
 static void RaisePixels(std::size_t first, std::size_t last, const DepthChange& d)
 {
+    const int newDepth = d.newDepth;  // the check quotes its condition as written
     for (std::size_t i = last; i-- > first;) {
         int pixel = GetPixelBefore(d, i) << d.shift;  // at most 65535 << 15, below 2^31
-        CHECK(!(pixel & ~BppMask[d.newDepth]));
+        CHECK(!(pixel & ~BppMask[newDepth]));
         SetPixelAfter(d, i, pixel);
     }
 }

@@ -22,8 +22,9 @@ template <typename T> class SourceRows {
 public:
     SourceRows(int count, std::size_t stride) : count_(count), stride_(stride)
     {
-        rows_ = (T*)std::malloc(stride * sizeof(T) * (std::size_t)count);
-        CHECK(rows_);
+        T* rows = (T*)std::malloc(stride * sizeof(T) * (std::size_t)count);
+        CHECK(rows);
+        rows_ = rows;
     }
     ~SourceRows() { std::free(rows_); }
     SourceRows(const SourceRows&) = delete;
@@ -68,8 +69,9 @@ public:
         : width_(ImgImageWidth), height_(ImgImageHeight), delay_(delay),
           count_(delay < height_ ? delay + 1 : height_)
     {
-        rows_ = (T*)std::malloc(sizeof(T) * (std::size_t)width_ * (std::size_t)count_);
-        CHECK(rows_);
+        T* buf = (T*)std::malloc(sizeof(T) * (std::size_t)width_ * (std::size_t)count_);
+        CHECK(buf);
+        rows_ = buf;
     }
     ~ResultRows() { std::free(rows_); }
     ResultRows(const ResultRows&) = delete;
