@@ -154,27 +154,30 @@ void PrintUsage()
 #pragma GCC diagnostic pop
 }
 
+// Ends the run once its last words are on standard error (the fuzz build throws to its
+// harness instead).
+[[noreturn]] static void EndRun(int status, const char* what)
+{
+    std::fflush(stderr);
+#ifdef GRAYFIX_FUZZ
+    throw GrayfixStop{status, what};
+#else
+    (void)what;
+    std::exit(status);
+#endif
+}
+
 void FatalError(const char* message, int status)
 {
     std::fflush(ReportStream);
     std::fputs("\ngrayfix ERROR: ", stderr);
     std::fputs(message, stderr);
-    std::fflush(stderr);
-#ifdef GRAYFIX_FUZZ
-    throw GrayfixStop{status, message};
-#else
-    std::exit(status);
-#endif
+    EndRun(status, message);
 }
 
 void CheckFailed(const char* file, int line, const char* condition)
 {
     std::fflush(ReportStream);
     std::fprintf(stderr, "grayfix: %s:%d: check failed: %s\n", file, line, condition);
-    std::fflush(stderr);
-#ifdef GRAYFIX_FUZZ
-    throw GrayfixStop{ExitCheckFailed, condition};
-#else
-    std::exit(ExitCheckFailed);
-#endif
+    EndRun(ExitCheckFailed, condition);
 }

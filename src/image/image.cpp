@@ -10,14 +10,10 @@
 #include "support/cpu.h"
 
 const char* ImgFileName = nullptr;
-int ImgImageWidth = 0;
-int ImgImageHeight = 0;
-int ImgBYTEpp = 0;
-int Imgbpp = 0;
-int ImgLevelMax = 0;
+int ImgImageWidth = 0, ImgImageHeight = 0;
+int ImgBYTEpp = 0, Imgbpp = 0, ImgLevelMax = 0;
 int ImgBigEndian = 1;
-int ImgRaw = 0;
-int ImgRawSkip = 0;
+int ImgRaw = 0, ImgRawSkip = 0;
 unsigned char* ImgData = nullptr;
 
 int BitsNeeded(int val)

@@ -94,8 +94,9 @@ static void DecorrelateRows(uint16_t* row, uint16_t* above)
     }
 }
 
+// Ends with the transform's message.
 template <Predictor P>
-static void Decorrelate()
+static void Decorrelate(const char* message)
 {
     ImgTransformIncreaseDepth(Imgbpp + 1, 0);
     // Two row copies (one for a single row) instead of a residual per pixel.
@@ -108,6 +109,7 @@ static void Decorrelate()
     else if (ImgBigEndian) DecorrelateRows<2, true, P>(buf, above);
     else DecorrelateRows<2, false, P>(buf, above);
     std::free(buf);
+    PrintMsg("%s", message);
 }
 
 // ---- Inverse ----
@@ -178,7 +180,7 @@ static void CorrelateRows()
 // A value that is no residual of this predictor leaves the range and stops
 // at SetPixel, or in the depth crop when it only leaves the source depth.
 template <Predictor P>
-static void Correlate()
+static void Correlate(const char* message)
 {
     if (ImgBYTEpp == 1) {
         CorrelateRows<1, true, P>();
@@ -189,28 +191,10 @@ static void Correlate()
         for (int y = 0; y < ImgImageHeight; ++y) CorrelatePixels(0, ImgImageWidth, y, P);
     }
     ImgTransformCropDepth(Imgbpp - 1, 0);
+    PrintMsg("%s", message);
 }
 
-void ImgTransformDecorrelate()
-{
-    Decorrelate<Predictor::Average>();
-    PrintMsg("\nDecorrelated");
-}
-
-void ImgTransformCorrelate()
-{
-    Correlate<Predictor::Average>();
-    PrintMsg("\nCorrelated");
-}
-
-void ImgTransformDecorrelateMED()
-{
-    Decorrelate<Predictor::MED>();
-    PrintMsg("\nDecorrelated using MED");
-}
-
-void ImgTransformCorrelateMED()
-{
-    Correlate<Predictor::MED>();
-    PrintMsg("\nCorrelated using MED");
-}
+void ImgTransformDecorrelate() { Decorrelate<Predictor::Average>("\nDecorrelated"); }
+void ImgTransformCorrelate() { Correlate<Predictor::Average>("\nCorrelated"); }
+void ImgTransformDecorrelateMED() { Decorrelate<Predictor::MED>("\nDecorrelated using MED"); }
+void ImgTransformCorrelateMED() { Correlate<Predictor::MED>("\nCorrelated using MED"); }

@@ -16,19 +16,30 @@
 
 namespace {
 
+// A buffer of samples for rows, freed with its owner; the run stops at the check when it
+// cannot be had.
+template <typename T> class RowBuffer {
+protected:
+    explicit RowBuffer(std::size_t samples)
+    {
+        T* buf = (T*)std::malloc(sizeof(T) * samples);
+        CHECK(buf);
+        rows_ = buf;
+    }
+    ~RowBuffer() { std::free(rows_); }
+    RowBuffer(const RowBuffer&) = delete;
+    RowBuffer& operator=(const RowBuffer&) = delete;
+    T* rows_;
+};
+
 // Rows of the image, count of them in turn, stride samples apart; row y lives in slot
 // y % count. T is uint8_t for 1-byte samples, else uint16_t.
-template <typename T> class SourceRows {
+template <typename T> class SourceRows : RowBuffer<T> {
 public:
-    SourceRows(int count, std::size_t stride) : count_(count), stride_(stride)
+    SourceRows(int count, std::size_t stride)
+        : RowBuffer<T>(stride * (std::size_t)count), count_(count), stride_(stride)
     {
-        T* rows = (T*)std::malloc(stride * sizeof(T) * (std::size_t)count);
-        CHECK(rows);
-        rows_ = rows;
     }
-    ~SourceRows() { std::free(rows_); }
-    SourceRows(const SourceRows&) = delete;
-    SourceRows& operator=(const SourceRows&) = delete;
 
     T* Row(int y) const { return rows_ + (std::size_t)(y % count_) * stride_; }
     // Reads the next row of the image (the first not read yet) and returns it.
@@ -46,7 +57,7 @@ public:
     int Loaded() const { return loaded_; }
 
 private:
-    T* rows_;
+    using RowBuffer<T>::rows_;
     int count_;
     std::size_t stride_;
     int loaded_ = 0;
@@ -63,19 +74,13 @@ template <typename T> std::size_t OddLineStride(int width)
 
 // The results of every image row, written back delay rows after they were made: row y
 // goes back once row y + delay is done, when no window reads the old row y any more.
-template <typename T> class ResultRows {
+template <typename T> class ResultRows : RowBuffer<T> {
 public:
     explicit ResultRows(int delay)
-        : width_(ImgImageWidth), height_(ImgImageHeight), delay_(delay),
-          count_(delay < height_ ? delay + 1 : height_)
+        : RowBuffer<T>((std::size_t)ImgImageWidth * (std::size_t)Slots(delay)), width_(ImgImageWidth),
+          height_(ImgImageHeight), delay_(delay), count_(Slots(delay))
     {
-        T* buf = (T*)std::malloc(sizeof(T) * (std::size_t)width_ * (std::size_t)count_);
-        CHECK(buf);
-        rows_ = buf;
     }
-    ~ResultRows() { std::free(rows_); }
-    ResultRows(const ResultRows&) = delete;
-    ResultRows& operator=(const ResultRows&) = delete;
 
     T* Row(int y) const { return rows_ + (std::size_t)(y % count_) * width_; }
     // Row y is complete: the row delay rows above goes back.
@@ -90,7 +95,8 @@ public:
     }
 
 private:
-    T* rows_;
+    static int Slots(int delay) { return delay < ImgImageHeight ? delay + 1 : ImgImageHeight; }
+    using RowBuffer<T>::rows_;
     int width_, height_, delay_, count_;
 };
 
