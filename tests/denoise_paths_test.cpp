@@ -41,30 +41,17 @@ std::vector<int> DenoisedBy(DenoisePath path, int width, int height, int bpp,
 
 // Every depth in both byte orders, every mode, radii 1..12 and one larger than the image.
 // The shapes (up to 26x26, some one or two pixels thin) put most windows on a border, and
-// the intensities come in three kinds: few values (ties and plateaus, which decide modes
-// 1-3), any value of the depth (sparse counts far apart), and values near both ends of
-// the range (the first and last blocks of the counts).
+// the intensities come in all three kinds of RandomLevels.
 TEST_F(DenoisePathsTest, HistogramMatchesSelectionEverywhere)
 {
     std::mt19937 random(4242);
     for (int bpp = 1; bpp <= 16; ++bpp)
         for (int bigEndian = 0; bigEndian <= 1; ++bigEndian)
             for (int radius = 1; radius <= 13; ++radius) {
-                int levelMax = (int)BppMask[bpp];
                 int width = 1 + (int)(random() % (radius % 4 == 0 ? 3 : 26));
                 int height = 1 + (int)(random() % (radius % 5 == 0 ? 2 : 26));
                 int kind = (int)(random() % 3);
-                std::vector<int> palette;
-                for (int i = 0; i < 4; ++i) palette.push_back((int)(random() % (levelMax + 1)));
-                std::vector<int> pixels;
-                for (int i = 0; i < width * height; ++i) {
-                    int spread = (int)(random() % 8);
-                    int value = kind == 0   ? palette[random() % 4]
-                              : kind == 1   ? (int)(random() % (levelMax + 1))
-                              : random() % 2 ? std::min(levelMax, spread)
-                                             : std::max(0, levelMax - spread);
-                    pixels.push_back(value);
-                }
+                std::vector<int> pixels = RandomLevels(random, width * height, bpp, (Levels)kind, 4);
                 // Past 12, a radius wider and taller than every image.
                 int r = radius <= 12 ? radius : 30 + (int)(random() % 1000);
                 for (int mode = 0; mode < 4; ++mode) {

@@ -4,6 +4,8 @@
 
 #include <array>
 #include <cstdlib>
+#include <cstring>
+#include <random>
 
 #include "image/image.h"
 #include "image/rawio.h"
@@ -68,4 +70,25 @@ TEST_F(RawIoDeathTest, UnopenableOutputIsStatusFour)
     MakeTestImage(1, 1, 8);
     EXPECT_EXIT(WriteImage(dir.Path("no/such/dir.pgm").c_str(), ImgData, 0, 1, 1, 1),
                 ::testing::ExitedWithCode(4), "^\ngrayfix ERROR: WriteImage: Error openning output file$");
+}
+
+// The reader's large-buffer allocation.
+
+TEST(SpeedPathsReadRaw, LargeBufferHoldsTheFileAndStaysAPlainAllocation)
+{
+    TempDir dir;
+    std::mt19937 random(31);
+    const int width = 1500, height = 1401;  // 4.2 MB at 2 bytes: the huge-page size class
+    Bytes bytes((std::size_t)width * height * 2 + 7);
+    for (auto& b : bytes) b = (unsigned char)random();
+    dir.Write("big.raw", bytes);
+    unsigned char* data = ReadRaw(dir.Path("big.raw").c_str(), 7, width, height, 2);
+    ASSERT_NE(data, nullptr);
+    EXPECT_EQ(std::memcmp(data, bytes.data() + 7, bytes.size() - 7), 0);
+    // The depth increase enlarges the pixel buffer with realloc and the driver
+    // frees it: both must accept it.
+    data = (unsigned char*)std::realloc(data, 2 * (bytes.size() - 7));
+    ASSERT_NE(data, nullptr);
+    EXPECT_EQ(std::memcmp(data, bytes.data() + 7, bytes.size() - 7), 0);
+    std::free(data);
 }
