@@ -12,14 +12,7 @@
 #include "support/crc32.h"
 #include "test_util.h"
 
-class CrcPathTest : public ::testing::TestWithParam<Crc32Path> {
-protected:
-    void SetUp() override
-    {
-        if (!SetPath(GetParam())) GTEST_SKIP() << "this processor lacks the path";
-    }
-    void TearDown() override { SetPath(BestPath<Crc32Path>()); }
-};
+class CrcPathTest : public OnEveryPath<Crc32Path> {};
 
 TEST_P(CrcPathTest, EveryLengthAndStartMatchesTheTable)
 {

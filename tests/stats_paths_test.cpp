@@ -72,17 +72,8 @@ struct StatsCase {
     int bigEndian;
 };
 
-class StatsPathTest : public ::testing::TestWithParam<Crc32Path> {
+class StatsPathTest : public OnEveryPath<Crc32Path> {
 protected:
-    void SetUp() override
-    {
-        if (!SetPath(GetParam())) GTEST_SKIP() << "this processor lacks the path";
-    }
-    void TearDown() override
-    {
-        FreeTestImage();
-        SetPath(BestPath<Crc32Path>());
-    }
     void ExpectSameAsReference(const char* what)
     {
         Statistics expected = ReferenceStatistics();

@@ -6,6 +6,10 @@
 #include <cstdint>
 #include <functional>
 #include <random>
+
+#include <gtest/gtest.h>
+
+#include "support/cpu.h"
 #include <string>
 #include <vector>
 
@@ -121,3 +125,19 @@ uint32_t ReferenceCrcSwapped16(const unsigned char* data, std::size_t length);
 enum class Levels { Few, Any, Ends };
 // count intensities of depth bpp of that kind; Few draws them from `few` random values.
 std::vector<int> RandomLevels(std::mt19937& random, int count, int bpp, Levels kind, int few = 3);
+
+// A test run once per processor path of one family (support/cpu.h), as its parameter:
+// skipped where the processor or the build lacks the path; afterwards the default path
+// again, and no image in the store.
+template <typename Path> class OnEveryPath : public ::testing::TestWithParam<Path> {
+protected:
+    void SetUp() override
+    {
+        if (!SetPath(this->GetParam())) GTEST_SKIP() << "this processor lacks the path";
+    }
+    void TearDown() override
+    {
+        FreeTestImage();
+        SetPath(BestPath<Path>());
+    }
+};

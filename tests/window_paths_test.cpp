@@ -16,17 +16,8 @@
 // They read and write rows through the image store's 16-bit row conversions, which
 // follow the same path, so these tests cover those in both byte orders too.
 
-class WindowPathTest : public ::testing::TestWithParam<SimdPath> {
+class WindowPathTest : public OnEveryPath<SimdPath> {
 protected:
-    void SetUp() override
-    {
-        if (!SetPath(GetParam())) GTEST_SKIP() << "this processor lacks the path";
-    }
-    void TearDown() override
-    {
-        FreeTestImage();
-        SetPath(BestPath<SimdPath>());
-    }
     // Random pixels of every depth in both byte orders, on widths around the vector
     // lengths (16 to 64 samples a register, then the tails) and heights with no full
     // window, one, or several; every other image has only three distinct values, so
