@@ -18,7 +18,7 @@
 #include "bench_main.h"
 #include "image/image.h"
 #include "transforms/denoise/denoise.h"
-#include "transforms/soften.h"
+#include "transforms/soften/soften.h"
 
 namespace {
 

@@ -31,7 +31,7 @@
 #include "image/image.h"
 #include "support/cpu.h"
 #include "transforms/denoise/denoise.h"
-#include "transforms/soften.h"
+#include "transforms/soften/soften.h"
 
 namespace {
 

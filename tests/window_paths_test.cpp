@@ -11,7 +11,7 @@
 #include "support/cpu.h"
 #include "test_util.h"
 #include "transforms/denoise/denoise.h"
-#include "transforms/soften.h"
+#include "transforms/soften/soften.h"
 
 // They read and write rows through the image store's 16-bit row conversions, which
 // follow the same path, so these tests cover those in both byte orders too.

@@ -22,7 +22,7 @@
 #include "transforms/increasedepth.h"
 #include "transforms/noise.h"
 #include "transforms/reducedepth.h"
-#include "transforms/soften.h"
+#include "transforms/soften/soften.h"
 #include "transforms/wgnoise.h"
 
 int OutRaw = 0;

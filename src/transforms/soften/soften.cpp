@@ -8,7 +8,7 @@
 // that provably holds every sum, and a float or double division is used only where it is
 // proven to give the integer quotient.
 
-#include "transforms/soften.h"
+#include "transforms/soften/soften.h"
 
 #include <algorithm>
 #include <cmath>
@@ -18,7 +18,7 @@
 #include "driver/console.h"
 #include "image/image.h"
 #include "support/cpu.h"
-#include "transforms/soften_kernels.h"  // the baseline build of the row kernels
+#include "transforms/soften/row_kernels.h"  // the baseline build of the row kernels
 #include "transforms/window_rows.h"
 
 __extension__ typedef __int128 Int128;

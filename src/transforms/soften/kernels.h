@@ -1,5 +1,5 @@
-// soften_simd.h - the table of soften's row kernels, one table per vector path; the
-// kernels themselves are in soften_kernels.h.
+// kernels.h - the table of soften's row kernels, one table per vector path; the
+// kernels themselves are in row_kernels.h.
 #pragma once
 
 #include <cstdint>
