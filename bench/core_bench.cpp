@@ -51,7 +51,7 @@ static const std::vector<unsigned char>& Image16(bool bigEndian)
 // range(0): bytes; range(1): the Crc32Path (0 portable, 1 PCLMULQDQ, 2 VPCLMULQDQ).
 static void BM_Crc32(benchmark::State& state, bool swapped)
 {
-    if (!SetCrc32Path((Crc32Path)state.range(1))) {
+    if (!SetPath((Crc32Path)state.range(1))) {
         state.SkipWithError("this processor lacks the path");
         return;
     }
@@ -63,7 +63,7 @@ static void BM_Crc32(benchmark::State& state, bool swapped)
         benchmark::DoNotOptimize(crc);
     }
     state.SetBytesProcessed((int64_t)state.iterations() * (int64_t)length);
-    SetCrc32Path(BestCrc32Path());
+    SetPath(BestPath<Crc32Path>());
 }
 BENCHMARK_CAPTURE(BM_Crc32, Bytes, false)
     ->ArgsProduct({{64, 4096, 1 << 20, Side * Side * 2}, {0, 1, 2}});

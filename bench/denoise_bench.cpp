@@ -17,8 +17,8 @@
 #include "bench_images.h"
 #include "bench_main.h"
 #include "image/image.h"
-#include "transforms/denoise.h"
-#include "transforms/soften.h"
+#include "transforms/denoise/denoise.h"
+#include "transforms/soften/soften.h"
 
 namespace {
 

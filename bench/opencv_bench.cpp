@@ -29,9 +29,9 @@
 #include "bench_images.h"
 #include "bench_main.h"
 #include "image/image.h"
-#include "support/simd.h"
-#include "transforms/denoise.h"
-#include "transforms/soften.h"
+#include "support/cpu.h"
+#include "transforms/denoise/denoise.h"
+#include "transforms/soften/soften.h"
 
 namespace {
 
@@ -136,7 +136,7 @@ public:
 private:
     static const char* SimdPathName()
     {
-        SimdPath path = GetSimdPath();
+        SimdPath path = GetPath<SimdPath>();
         return path == SimdAvx512 ? "AVX-512BW" : path == SimdAvx2 ? "AVX2" : "baseline";
     }
     std::map<std::string, std::map<std::string, double>> times_;

@@ -10,9 +10,9 @@
 #include <vector>
 
 #include "image/image.h"
-#include "support/simd.h"
+#include "support/cpu.h"
 #include "test_util.h"
-#include "transforms/denoise.h"
+#include "transforms/denoise/denoise.h"
 
 namespace {
 
@@ -20,8 +20,8 @@ class DenoisePathsTest : public ::testing::Test {
 protected:
     void TearDown() override
     {
-        SetDenoisePath(DenoiseAuto);
-        SetSimdPath(BestSimdPath());
+        SetPath(DenoiseAuto);
+        SetPath(BestPath<SimdPath>());
         FreeTestImage();
     }
 };
@@ -30,7 +30,7 @@ std::vector<int> DenoisedBy(DenoisePath path, int width, int height, int bpp,
                             const std::vector<int>& pixels, int bigEndian, int radius, int mode)
 {
     MakeTestImage(width, height, bpp, pixels, bigEndian);
-    SetDenoisePath(path);
+    SetPath(path);
     testing::internal::CaptureStdout();
     ImgTransformDenoise(radius, mode);
     std::string message = testing::internal::GetCapturedStdout();
@@ -41,30 +41,17 @@ std::vector<int> DenoisedBy(DenoisePath path, int width, int height, int bpp,
 
 // Every depth in both byte orders, every mode, radii 1..12 and one larger than the image.
 // The shapes (up to 26x26, some one or two pixels thin) put most windows on a border, and
-// the intensities come in three kinds: few values (ties and plateaus, which decide modes
-// 1-3), any value of the depth (sparse counts far apart), and values near both ends of
-// the range (the first and last blocks of the counts).
+// the intensities come in all three kinds of RandomLevels.
 TEST_F(DenoisePathsTest, HistogramMatchesSelectionEverywhere)
 {
     std::mt19937 random(4242);
     for (int bpp = 1; bpp <= 16; ++bpp)
         for (int bigEndian = 0; bigEndian <= 1; ++bigEndian)
             for (int radius = 1; radius <= 13; ++radius) {
-                int levelMax = (int)BppMask[bpp];
                 int width = 1 + (int)(random() % (radius % 4 == 0 ? 3 : 26));
                 int height = 1 + (int)(random() % (radius % 5 == 0 ? 2 : 26));
                 int kind = (int)(random() % 3);
-                std::vector<int> palette;
-                for (int i = 0; i < 4; ++i) palette.push_back((int)(random() % (levelMax + 1)));
-                std::vector<int> pixels;
-                for (int i = 0; i < width * height; ++i) {
-                    int spread = (int)(random() % 8);
-                    int value = kind == 0   ? palette[random() % 4]
-                              : kind == 1   ? (int)(random() % (levelMax + 1))
-                              : random() % 2 ? std::min(levelMax, spread)
-                                             : std::max(0, levelMax - spread);
-                    pixels.push_back(value);
-                }
+                std::vector<int> pixels = RandomLevels(random, width * height, bpp, (Levels)kind, 4);
                 // Past 12, a radius wider and taller than every image.
                 int r = radius <= 12 ? radius : 30 + (int)(random() % 1000);
                 for (int mode = 0; mode < 4; ++mode) {
@@ -73,7 +60,7 @@ TEST_F(DenoisePathsTest, HistogramMatchesSelectionEverywhere)
                     // Per-column counts are built for each vector path; 2-byte samples have
                     // only the running counts.
                     for (int simd = -1; simd <= (bpp <= 8 ? SimdAvx512 : -1); ++simd) {
-                        if (simd >= 0 && !SetSimdPath((SimdPath)simd)) continue;
+                        if (simd >= 0 && !SetPath((SimdPath)simd)) continue;
                         DenoisePath path = simd < 0 ? DenoiseRunningCounts : DenoiseColumnCounts;
                         std::vector<int> counted = DenoisedBy(path, width, height, bpp, pixels,
                                                               bigEndian, r, mode);

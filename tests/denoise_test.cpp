@@ -13,7 +13,7 @@
 
 #include "image/image.h"
 #include "test_util.h"
-#include "transforms/denoise.h"
+#include "transforms/denoise/denoise.h"
 
 namespace {
 
@@ -48,11 +48,8 @@ TEST_F(DenoiseTest, MatchesPlainSortOnRandomImages)
         int height = 1 + (int)(random() % 12);
         int bpp = 1 + (int)(random() % 16);
         int bigEndian = (int)(random() % 2);
-        int distinct = trial % 3 == 0 ? 3 : 1 << bpp;
-        std::vector<int> palette;
-        for (int i = 0; i < distinct; ++i) palette.push_back((int)(random() & BppMask[bpp]));
-        std::vector<int> pixels;
-        for (int i = 0; i < width * height; ++i) pixels.push_back(palette[random() % distinct]);
+        std::vector<int> pixels =
+            RandomLevels(random, width * height, bpp, trial % 3 == 0 ? Levels::Few : Levels::Any);
         int radius = 1 + (int)(random() % 3);
         int mode = (int)(random() % 4);
         MakeTestImage(width, height, bpp, pixels, bigEndian);

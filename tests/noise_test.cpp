@@ -293,18 +293,7 @@ TEST(RandomDeviceDeathTest, UnreadableDeviceIsAnInputError)
 
 // ---- The batched draws on every path ---------------------------------------
 
-class GaussPathTest : public ::testing::TestWithParam<GaussPath> {
-protected:
-    void SetUp() override
-    {
-        if (!SetGaussPath(GetParam())) GTEST_SKIP() << "this processor lacks the path";
-    }
-    void TearDown() override
-    {
-        SetGaussPath(BestGaussPath());
-        FreeTestImage();
-    }
-};
+class GaussPathTest : public OnEveryPath<GaussPath> {};
 using GaussPathDeathTest = GaussPathTest;
 
 // The batches, one after another, are the very variates the standard

@@ -7,17 +7,10 @@
 
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <functional>
-#include <iterator>
 #include <set>
 
 #include "test_util.h"
@@ -225,43 +218,6 @@ std::vector<Case> AllCases()
     };
 }
 
-std::string Slurp(const std::string& path)
-{
-    std::ifstream file(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
-}
-
-// RunGrayfix through posix_spawn: the sweep makes thousands of runs, and
-// forking the large (sanitizer) test process for each costs more than the
-// run itself.
-RunResult SpawnGrayfix(const TempDir& dir, const std::vector<std::string>& args)
-{
-    std::string outPath = dir.Root() + ".stdout", errPath = dir.Root() + ".stderr";
-    std::vector<std::string> words = ProgramCommand();
-    words.insert(words.end(), args.begin(), args.end());
-    std::vector<char*> argv = ArgvOf(words);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_addchdir_np(&actions, dir.Root().c_str());
-    RunResult result;
-    pid_t pid;
-    std::fflush(nullptr);
-    int spawned = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (spawned != 0) return result;
-    int wstatus = 0;
-    waitpid(pid, &wstatus, 0);
-    if (WIFEXITED(wstatus)) result.status = WEXITSTATUS(wstatus);
-    if (WIFSIGNALED(wstatus)) result.signal = WTERMSIG(wstatus);
-    result.out = Slurp(outPath);
-    result.err = Slurp(errPath);
-    std::remove(outPath.c_str());
-    std::remove(errPath.c_str());
-    return result;
-}
-
 // The field of the "Outputting to" block that follows label.
 int OutputField(const std::string& out, const std::string& label)
 {
@@ -403,7 +359,7 @@ TEST_P(ShapeSweep, EndsAsDocumented)
         if (raw) args.push_back("-o:RAW");
         args.push_back("out.img");
         std::remove(dir.Path("out.img").c_str());
-        RunResult r = SpawnGrayfix(dir, args);
+        RunResult r = RunGrayfix(dir, args);
         Judge(r, c.expect(image), dir, "out.img", raw);
         ++runs;
         if (HasFatalFailure()) return;

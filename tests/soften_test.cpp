@@ -12,7 +12,7 @@
 
 #include "image/image.h"
 #include "test_util.h"
-#include "transforms/soften.h"
+#include "transforms/soften/soften.h"
 
 namespace {
 

@@ -2,7 +2,14 @@
 // image file builders, a scratch directory and end-to-end runs of the binary.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <functional>
+#include <random>
+
+#include <gtest/gtest.h>
+
+#include "support/cpu.h"
 #include <string>
 #include <vector>
 
@@ -106,3 +113,31 @@ RunResult ExpectStoppedRun(int width, int height, int bpp, const std::vector<int
 std::vector<int> ReferenceDenoise(long long radius, int mode);
 bool ReferenceSoften(long long radius, int centerweight, int neighborweight, bool squared,
                      std::vector<int>& result);
+
+// CRC-32 one byte at a time through the classic table, complemented; 0 when empty. The
+// swapped form takes the two bytes of every 2-byte sample in swapped order.
+uint32_t ReferenceCrc(const unsigned char* data, std::size_t length);
+uint32_t ReferenceCrcSwapped16(const unsigned char* data, std::size_t length);
+
+// The random images of the window filter sweeps: few distinct values (ties and plateaus,
+// which decide denoise modes 1-3), any value of the depth (sparse counts far apart), or
+// values near both ends of the range (the first and last blocks of counts).
+enum class Levels { Few, Any, Ends };
+// count intensities of depth bpp of that kind; Few draws them from `few` random values.
+std::vector<int> RandomLevels(std::mt19937& random, int count, int bpp, Levels kind, int few = 3);
+
+// A test run once per processor path of one family (support/cpu.h), as its parameter:
+// skipped where the processor or the build lacks the path; afterwards the default path
+// again, and no image in the store.
+template <typename Path> class OnEveryPath : public ::testing::TestWithParam<Path> {
+protected:
+    void SetUp() override
+    {
+        if (!SetPath(this->GetParam())) GTEST_SKIP() << "this processor lacks the path";
+    }
+    void TearDown() override
+    {
+        FreeTestImage();
+        SetPath(BestPath<Path>());
+    }
+};

@@ -163,18 +163,26 @@ void PrintUsage()
 
 void SetStopHandler(StopHandler handler) { Stop = handler; }
 
+// Ends the run once its last words are on standard error (the fuzz build throws to its
+// harness instead).
+[[noreturn]] static void EndRun(int status, const char* what)
+{
+    std::fflush(stderr);
+#ifdef GRAYFIX_FUZZ
+    throw GrayfixStop{status, what};
+#else
+    (void)what;
+    std::exit(status);
+#endif
+}
+
 void FatalError(const char* message, int status)
 {
     if (Stop != nullptr) Stop(message, status);
     std::fflush(ReportStream);
     std::fputs("\ngrayfix ERROR: ", stderr);
     std::fputs(message, stderr);
-    std::fflush(stderr);
-#ifdef GRAYFIX_FUZZ
-    throw GrayfixStop{status, message};
-#else
-    std::exit(status);
-#endif
+    EndRun(status, message);
 }
 
 void CheckFailed(const char* file, int line, const char* condition)
@@ -182,10 +190,5 @@ void CheckFailed(const char* file, int line, const char* condition)
     if (Stop != nullptr) Stop(condition, ExitCheckFailed);
     std::fflush(ReportStream);
     std::fprintf(stderr, "grayfix: %s:%d: check failed: %s\n", file, line, condition);
-    std::fflush(stderr);
-#ifdef GRAYFIX_FUZZ
-    throw GrayfixStop{ExitCheckFailed, condition};
-#else
-    std::exit(ExitCheckFailed);
-#endif
+    EndRun(ExitCheckFailed, condition);
 }

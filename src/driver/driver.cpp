@@ -17,13 +17,13 @@
 #include "image/rawio.h"
 #include "image/stats.h"
 #include "transforms/decorrelate.h"
-#include "transforms/denoise.h"
+#include "transforms/denoise/denoise.h"
 #include "transforms/bitwise.h"
 #include "transforms/geometry.h"
 #include "transforms/increasedepth.h"
 #include "transforms/noise.h"
 #include "transforms/reducedepth.h"
-#include "transforms/soften.h"
+#include "transforms/soften/soften.h"
 #include "transforms/wgnoise.h"
 
 int OutRaw = 0;

@@ -7,17 +7,13 @@
 #include <cstring>
 
 #include "image/row_kernels.h"  // the baseline build of the 16-bit row conversions
-#include "support/simd.h"
+#include "support/cpu.h"
 
 const char* ImgFileName = nullptr;
-int ImgImageWidth = 0;
-int ImgImageHeight = 0;
-int ImgBYTEpp = 0;
-int Imgbpp = 0;
-int ImgLevelMax = 0;
+int ImgImageWidth = 0, ImgImageHeight = 0;
+int ImgBYTEpp = 0, Imgbpp = 0, ImgLevelMax = 0;
 int ImgBigEndian = 1;
-int ImgRaw = 0;
-int ImgRawSkip = 0;
+int ImgRaw = 0, ImgRawSkip = 0;
 unsigned char* ImgData = nullptr;
 
 int BitsNeeded(int val)
@@ -65,7 +61,7 @@ bool ImgSamplesInRange()
 static const ImgRowKernels& RowKernels()
 {
     static constexpr ImgRowKernels baseline = MakeImgRowKernels();
-    return GRAYFIX_SIMD_TABLE(baseline, ImgRowKernelsAvx2, ImgRowKernelsAvx512);
+    return GRAYFIX_PATH_TABLE(baseline, ImgRowKernelsAvx2, ImgRowKernelsAvx512);
 }
 
 template <typename T> void ImgReadRow(int y, T* row)

@@ -1,9 +1,9 @@
 // image_avx2.cpp - the image store's row conversions built for AVX2; used only when
-// the processor has it (support/simd.h chooses).
+// the processor has it (support/cpu.h chooses).
 
-#include "support/simd.h"
+#include "support/cpu.h"
 
-#ifdef GRAYFIX_SIMD_X86
+#ifdef GRAYFIX_X86
 #include "image/row_kernels.h"
 
 constinit const ImgRowKernels ImgRowKernelsAvx2 = MakeImgRowKernels();

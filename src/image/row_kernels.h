@@ -1,7 +1,7 @@
 // row_kernels.h - the image store's 16-bit row conversions (unpacking and packing
 // either byte order, and the OR of a row for its range test), loops the compiler
 // vectorises. Included once by each vector path's source (image.cpp, image_avx2.cpp,
-// image_avx512.cpp), which compiles it for its target; support/simd.h chooses.
+// image_avx512.cpp), which compiles it for its target; support/cpu.h chooses.
 //
 // The kernels have internal linkage on purpose: a shared inline function could be
 // merged by the linker with a copy built for a wider target and then run where that
@@ -12,7 +12,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "support/simd.h"
+#include "support/cpu.h"
 
 struct ImgRowKernels {
     void (*unpack[2])(const unsigned char* p, uint16_t* row, int width);  // [bigEndian]
@@ -20,7 +20,7 @@ struct ImgRowKernels {
     uint16_t (*bits)(const uint16_t* row, int width);                      // OR of the row
 };
 
-#ifdef GRAYFIX_SIMD_X86
+#ifdef GRAYFIX_X86
 extern const ImgRowKernels ImgRowKernelsAvx2;
 extern const ImgRowKernels ImgRowKernelsAvx512;
 #endif

@@ -1,4 +1,5 @@
-// cpu.cpp - the processor's features, from the compiler's own query.
+// cpu.cpp - the processor's features, from the compiler's own query, and what each
+// processor path needs of them.
 
 #include "support/cpu.h"
 
@@ -6,7 +7,7 @@ const ProcessorFeatures& Cpu()
 {
     static const ProcessorFeatures features = [] {
         ProcessorFeatures cpu;
-#ifdef GRAYFIX_CPU_X86
+#ifdef GRAYFIX_X86
         // __builtin_cpu_supports also checks that the operating system saves the wide registers.
         __builtin_cpu_init();
         cpu.avx2 = __builtin_cpu_supports("avx2");
@@ -21,3 +22,49 @@ const ProcessorFeatures& Cpu()
     }();
     return features;
 }
+
+// Every *_avx512.cpp file is built for AVX2 and AVX-512 F/BW/VL (CMakeLists.txt), so each
+// AVX-512 path needs all of them, and the variates' path DQ as well.
+bool PathAvailable(SimdPath path)
+{
+    switch (path) {
+    case SimdBaseline: return true;
+    case SimdAvx2: return Cpu().avx2;
+    case SimdAvx512: return Cpu().avx2 && Cpu().avx512;
+    }
+    return false;
+}
+
+bool PathAvailable(Crc32Path path)
+{
+    switch (path) {
+    case Crc32Portable: return true;
+    case Crc32Clmul: return Cpu().clmul;
+    case Crc32Vclmul: return Cpu().clmul && Cpu().vpclmulqdq && Cpu().avx512;
+    }
+    return false;
+}
+
+bool PathAvailable(GaussPath path)
+{
+    switch (path) {
+    case GaussPortable: return true;
+    case GaussAvx512: return Cpu().avx2 && Cpu().avx512 && Cpu().avx512dq;
+    }
+    return false;
+}
+
+namespace cpu_detail {
+int Current[Families] = {-1, -1, -1};
+
+int Settle(Family family)
+{
+    switch (family) {
+    case Simd: return Current[family] = BestPath<SimdPath>();
+    case Crc32: return Current[family] = BestPath<Crc32Path>();
+    case Gauss: return Current[family] = BestPath<GaussPath>();
+    case Families: break;
+    }
+    return 0;
+}
+}  // namespace cpu_detail

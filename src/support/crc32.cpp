@@ -49,29 +49,13 @@ static uint32_t UpdateSlicedSwapped16(uint32_t crc, const unsigned char* data, s
 
 // ---- Dispatch ----
 
-bool Crc32PathAvailable(Crc32Path path)
-{
-    switch (path) {
-    case Crc32Portable: return true;
-    case Crc32Clmul: return Cpu().clmul;
-    case Crc32Vclmul: return Cpu().clmul && Cpu().vpclmulqdq && Cpu().avx512;
-    }
-    return false;
-}
-
-using Crc32Choice = PathChoice<Crc32Path, Crc32Vclmul, Crc32PathAvailable>;
-
-Crc32Path BestCrc32Path() { return Crc32Choice::Best(); }
-Crc32Path GetCrc32Path() { return Crc32Choice::Current(); }
-bool SetCrc32Path(Crc32Path path) { return Crc32Choice::Set(path); }
-
 // The leading multiple of 16 bytes of a long enough buffer by carry-less
 // multiplication when the current path has it; the rest by the tables.
 template <bool Swap>
 static uint32_t Update(uint32_t crc, const unsigned char* data, std::size_t n)
 {
-#ifdef GRAYFIX_CRC32_CLMUL
-    Crc32Path path = Crc32Choice::Current();
+#ifdef GRAYFIX_X86
+    Crc32Path path = GetPath<Crc32Path>();
     if (path != Crc32Portable && n >= 64) {
         std::size_t folded = n & ~(std::size_t)15;
         bool wide = path == Crc32Vclmul;

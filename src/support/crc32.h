@@ -47,24 +47,14 @@ uint32_t UpdateCRC32BufferSwapped16(uint32_t crc, const unsigned char* data, std
 
 // How the whole-buffer forms work: carry-less multiplication (x86 PCLMULQDQ,
 // or VPCLMULQDQ on 512-bit registers) where the processor has it, else
-// slicing tables. The choice is made at run time, so the binary runs on any
-// x86-64; tests switch paths to cover every one the processor has.
-enum Crc32Path {
-    Crc32Portable,  // slicing-by-8 tables, any processor
-    Crc32Clmul,     // 128-bit carry-less multiply folding (PCLMULQDQ, SSE4.1)
-    Crc32Vclmul,    // 512-bit folding (VPCLMULQDQ, AVX-512 F/BW/VL)
-};
-bool Crc32PathAvailable(Crc32Path path);
-Crc32Path BestCrc32Path();  // the default: the fastest available
-Crc32Path GetCrc32Path();
-// Returns false (and changes nothing) when the processor lacks the path.
-bool SetCrc32Path(Crc32Path path);
+// slicing tables. The choice is made at run time (Crc32Path, support/cpu.h), so
+// the binary runs on any x86-64; tests switch paths to cover every one the
+// processor has.
 
 // The carry-less multiplication paths (crc32_clmul.cpp), for the dispatcher in
 // crc32.cpp. Each folds a whole buffer of n >= 64 bytes, n a multiple of 16,
 // into the running CRC; wide: with 512-bit registers when n >= 256.
-#ifdef GRAYFIX_CPU_X86
-#define GRAYFIX_CRC32_CLMUL 1
+#ifdef GRAYFIX_X86
 uint32_t UpdateCRC32Clmul(uint32_t crc, const unsigned char* data, std::size_t n, bool wide);
 uint32_t UpdateCRC32ClmulSwapped16(uint32_t crc, const unsigned char* data, std::size_t n, bool wide);
 #endif

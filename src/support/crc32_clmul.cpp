@@ -4,7 +4,7 @@
 
 #include "support/crc32.h"
 
-#ifdef GRAYFIX_CRC32_CLMUL
+#ifdef GRAYFIX_X86
 
 #include <immintrin.h>
 
@@ -166,4 +166,4 @@ uint32_t UpdateCRC32ClmulSwapped16(uint32_t crc, const unsigned char* data, std:
     return UpdateClmul<true>(crc, data, n, wide);
 }
 
-#endif  // GRAYFIX_CRC32_CLMUL
+#endif  // GRAYFIX_X86

@@ -12,6 +12,7 @@
 #include "image/image.h"
 #include "transforms/increasedepth.h"
 #include "transforms/reducedepth.h"
+#include "transforms/stretch.h"
 
 // The two predictors share their border rules; only the interior differs.
 enum class Predictor {
@@ -93,8 +94,9 @@ static void DecorrelateRows(uint16_t* row, uint16_t* above)
     }
 }
 
+// Ends with the transform's message.
 template <Predictor P>
-static void Decorrelate()
+static void Decorrelate(const char* message)
 {
     ImgTransformIncreaseDepth(Imgbpp + 1, 0);
     // Two row copies (one for a single row) instead of a residual per pixel.
@@ -107,6 +109,7 @@ static void Decorrelate()
     else if (ImgBigEndian) DecorrelateRows<2, true, P>(buf, above);
     else DecorrelateRows<2, false, P>(buf, above);
     std::free(buf);
+    PrintMsg("%s", message);
 }
 
 // ---- Inverse ----
@@ -121,14 +124,11 @@ static void CorrelatePixels(int x0, int count, int y, Predictor predictor)
         SetPixel(x, y, GetPixel(x, y) + Prediction(x, y, predictor) - offset);
 }
 
-// Pixels of a row taken at a time: a stretch is restored into a copy and
-// written only when every value passed, so a stretch that would stop the
-// run is still intact for CorrelatePixels to replay.
-constexpr int Stretch = 2048;
-
 // Restores in place, row by row from the top: the row above and the pixel to
 // the left are source intensities again when a pixel is reached. Each
-// restored value depends on the one to its left, so a row is one chain.
+// restored value depends on the one to its left, so a row is one chain. A
+// stretch of a row is restored into a copy and written only when every value
+// passed, so one that would stop the run is intact for CorrelatePixels.
 template <int Bytes, bool BigEndian, Predictor P>
 static void CorrelateRows()
 {
@@ -139,16 +139,14 @@ static void CorrelateRows()
         unsigned char* row = ImgData + (std::size_t)y * rowBytes;
         for (int x0 = 0; x0 < width; x0 += Stretch) {
             const int count = width - x0 < Stretch ? width - x0 : Stretch;
-            int largest = 0;
-            for (int k = 0; k < count; ++k) {  // residuals less the offset: one step off the chain
-                int r = LoadSample<Bytes, BigEndian>(row + (std::size_t)(x0 + k) * Bytes);
-                largest = largest > r ? largest : r;
-                residual[k] = r - offset;
-            }
+            int largest = LoadStretch<Bytes, BigEndian>(row + (std::size_t)x0 * Bytes, count, residual);
+            for (int k = 0; k < count; ++k) residual[k] -= offset;  // one step off the chain
             // upper[k] is the pixel above column x0 + k - 1.
-            if (y > 0)
-                for (int k = x0 > 0 ? 0 : 1; k <= count; ++k)
-                    upper[k] = LoadSample<Bytes, BigEndian>(row - rowBytes + (std::size_t)(x0 + k - 1) * Bytes);
+            if (y > 0) {
+                int k0 = x0 > 0 ? 0 : 1;
+                LoadStretch<Bytes, BigEndian>(row - rowBytes + (std::size_t)(x0 + k0 - 1) * Bytes,
+                                              count + 1 - k0, upper + k0);
+            }
             int left = x0 > 0 ? LoadSample<Bytes, BigEndian>(row + (std::size_t)(x0 - 1) * Bytes) : 0;
             unsigned outside = 0;  // non-zero once a value left 0..ImgLevelMax
             int k = 0;
@@ -174,8 +172,7 @@ static void CorrelateRows()
                 CorrelatePixels(x0, count, y, P);
                 continue;
             }
-            for (int k = 0; k < count; ++k)
-                StoreSample<Bytes, BigEndian>(row + (std::size_t)(x0 + k) * Bytes, restored[k]);
+            StoreStretch<Bytes, BigEndian>(row + (std::size_t)x0 * Bytes, count, restored);
         }
     }
 }
@@ -183,7 +180,7 @@ static void CorrelateRows()
 // A value that is no residual of this predictor leaves the range and stops
 // at SetPixel, or in the depth crop when it only leaves the source depth.
 template <Predictor P>
-static void Correlate()
+static void Correlate(const char* message)
 {
     if (ImgBYTEpp == 1) {
         CorrelateRows<1, true, P>();
@@ -194,28 +191,10 @@ static void Correlate()
         for (int y = 0; y < ImgImageHeight; ++y) CorrelatePixels(0, ImgImageWidth, y, P);
     }
     ImgTransformCropDepth(Imgbpp - 1, 0);
+    PrintMsg("%s", message);
 }
 
-void ImgTransformDecorrelate()
-{
-    Decorrelate<Predictor::Average>();
-    PrintMsg("\nDecorrelated");
-}
-
-void ImgTransformCorrelate()
-{
-    Correlate<Predictor::Average>();
-    PrintMsg("\nCorrelated");
-}
-
-void ImgTransformDecorrelateMED()
-{
-    Decorrelate<Predictor::MED>();
-    PrintMsg("\nDecorrelated using MED");
-}
-
-void ImgTransformCorrelateMED()
-{
-    Correlate<Predictor::MED>();
-    PrintMsg("\nCorrelated using MED");
-}
+void ImgTransformDecorrelate() { Decorrelate<Predictor::Average>("\nDecorrelated"); }
+void ImgTransformCorrelate() { Correlate<Predictor::Average>("\nCorrelated"); }
+void ImgTransformDecorrelateMED() { Decorrelate<Predictor::MED>("\nDecorrelated using MED"); }
+void ImgTransformCorrelateMED() { Correlate<Predictor::MED>("\nCorrelated using MED"); }

@@ -62,33 +62,18 @@ int ClampNoisyRunPortable(int* values, const double* noise, int count, int maxim
 
 // ---- Dispatch ----
 
-bool GaussPathAvailable(GaussPath path)
-{
-    switch (path) {
-    case GaussPortable: return true;
-    case GaussAvx512: return Cpu().avx512dq;
-    }
-    return false;
-}
-
-using GaussChoice = PathChoice<GaussPath, GaussAvx512, GaussPathAvailable>;
-
-GaussPath BestGaussPath() { return GaussChoice::Best(); }
-GaussPath GetGaussPath() { return GaussChoice::Current(); }
-bool SetGaussPath(GaussPath path) { return GaussChoice::Set(path); }
-
 int DrawGaussBatch(uint32_t& state, double deviation, double* values)
 {
-#ifdef GRAYFIX_GAUSS_AVX512
-    if (GaussChoice::Current() == GaussAvx512) return DrawGaussBatchAvx512(state, deviation, values);
+#ifdef GRAYFIX_X86
+    if (GetPath<GaussPath>() == GaussAvx512) return DrawGaussBatchAvx512(state, deviation, values);
 #endif
     return DrawGaussBatchPortable(state, deviation, values);
 }
 
 int ClampNoisyRun(int* values, const double* noise, int count, int maximum)
 {
-#ifdef GRAYFIX_GAUSS_AVX512
-    if (GaussChoice::Current() == GaussAvx512) return ClampNoisyRunAvx512(values, noise, count, maximum);
+#ifdef GRAYFIX_X86
+    if (GetPath<GaussPath>() == GaussAvx512) return ClampNoisyRunAvx512(values, noise, count, maximum);
 #endif
     return ClampNoisyRunPortable(values, noise, count, maximum);
 }

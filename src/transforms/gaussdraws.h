@@ -104,25 +104,12 @@ inline double ClampNoisyValue(double value, double noise, double maximum)
 }
 
 // The batch is made by plain code, or with AVX-512 (F, DQ) where the processor
-// has it; both give the same bits. The logarithm is always the C library's
-// scalar one, the one the distribution calls. Tests switch paths.
-enum GaussPath {
-    GaussPortable,
-    GaussAvx512,
-};
-bool GaussPathAvailable(GaussPath path);
-GaussPath BestGaussPath();
-GaussPath GetGaussPath();
-// Returns false (and changes nothing) when the processor lacks the path.
-bool SetGaussPath(GaussPath path);
-
-// The paths themselves, for the dispatcher in gaussdraws.cpp.
-#ifdef GRAYFIX_CPU_X86
-#define GRAYFIX_GAUSS_AVX512 1
-#endif
+// has it (GaussPath, support/cpu.h); both give the same bits. The logarithm is
+// always the C library's scalar one, the one the distribution calls. The paths
+// themselves, for the dispatcher in gaussdraws.cpp:
 int DrawGaussBatchPortable(uint32_t& state, double deviation, double* values);
 int ClampNoisyRunPortable(int* values, const double* noise, int count, int maximum);
-#ifdef GRAYFIX_GAUSS_AVX512
+#ifdef GRAYFIX_X86
 int DrawGaussBatchAvx512(uint32_t& state, double deviation, double* values);
 int ClampNoisyRunAvx512(int* values, const double* noise, int count, int maximum);
 #endif

@@ -4,7 +4,7 @@
 
 #include "transforms/gaussdraws.h"
 
-#ifdef GRAYFIX_GAUSS_AVX512
+#ifdef GRAYFIX_X86
 
 #include <immintrin.h>
 
@@ -44,12 +44,16 @@ GRAYFIX_AVX512_TARGET static inline __m512d Uniform8(__m512i first, __m512i seco
 GRAYFIX_AVX512_TARGET int DrawGaussBatchAvx512(uint32_t& state, double deviation, double* values)
 {
     constexpr int Lanes = 8;
-    const __m512i a1 = _mm512_set1_epi64(GaussJump(1)), a2 = _mm512_set1_epi64(GaussJump(2));
-    const __m512i a3 = _mm512_set1_epi64(GaussJump(3)), a4 = _mm512_set1_epi64(GaussJump(4));
-    const __m512i step = _mm512_set1_epi64(GaussJump(4 * Lanes));
+    // Constants, and no call of gaussdraws.h's inline functions: a copy of one built
+    // here for AVX-512 could be the one the linker keeps for the portable path.
+    constexpr uint32_t j1 = GaussJump(1), j2 = GaussJump(2), j3 = GaussJump(3), j4 = GaussJump(4);
+    constexpr uint32_t jStep = GaussJump(4 * Lanes);
+    const __m512i a1 = _mm512_set1_epi64(j1), a2 = _mm512_set1_epi64(j2);
+    const __m512i a3 = _mm512_set1_epi64(j3), a4 = _mm512_set1_epi64(j4);
+    const __m512i step = _mm512_set1_epi64(jStep);
     alignas(64) uint64_t start[Lanes];
     start[0] = state;
-    for (int l = 1; l < Lanes; ++l) start[l] = GaussMulMod((uint32_t)start[l - 1], GaussJump(4));
+    for (int l = 1; l < Lanes; ++l) start[l] = start[l - 1] * j4 % GaussModulus;
     __m512i lane = _mm512_load_si512(start);
 
     // Kept points, compressed in order; the padding takes the full-width
@@ -126,4 +130,4 @@ GRAYFIX_AVX512_TARGET int ClampNoisyRunAvx512(int* values, const double* noise, 
     return most;
 }
 
-#endif  // GRAYFIX_GAUSS_AVX512
+#endif  // GRAYFIX_X86

@@ -9,6 +9,7 @@
 
 #include "driver/console.h"
 #include "image/image.h"
+#include "transforms/stretch.h"
 
 // Grows the buffer to two bytes per pixel; its first width*height bytes keep
 // the one-byte samples. The buffer already holds width*height bytes, so only
@@ -24,45 +25,28 @@ static void WidenBuffer()
     ImgData = grown;
 }
 
-// The old and the new description of one raise.
-namespace {
-struct Depths {
-    int oldDepth, oldLevelMax, oldBYTEpp;
-    int newDepth, newLevelMax, newBYTEpp;
-    int shift;  // newDepth - oldDepth in mode 1, else 0
-};
-}  // namespace
-
 // Pixels [first, last), last pixel first, one at a time through the
 // accessors with every check where they make it. Runs where the loop below
 // cannot: on a stretch where some check will stop the run, and on a layout
 // the accessors refuse.
-static void RaisePixels(std::size_t first, std::size_t last, const Depths& d)
+static void RaisePixels(std::size_t first, std::size_t last, const DepthChange& d)
 {
-    const int newDepth = d.newDepth;
+    const int newDepth = d.newDepth;  // the check quotes its condition as written
     for (std::size_t i = last; i-- > first;) {
-        int x = (int)(i % (std::size_t)ImgImageWidth), y = (int)(i / (std::size_t)ImgImageWidth);
-        ImgUseDepth(d.oldDepth, d.oldLevelMax, d.oldBYTEpp);
-        int pixel = GetPixel(x, y) << d.shift;  // at most 65535 << 15, below 2^31
+        int pixel = GetPixelBefore(d, i) << d.shift;  // at most 65535 << 15, below 2^31
         CHECK(!(pixel & ~BppMask[newDepth]));
-        ImgUseDepth(newDepth, d.newLevelMax, d.newBYTEpp);
-        SetPixel(x, y, pixel);
+        SetPixelAfter(d, i, pixel);
     }
 }
 
-// Pixels taken at a time: a stretch is read whole before any of it is
-// written, so a stretch that would stop the run is still intact for
-// RaisePixels to replay. Rows do not matter to a raise.
-constexpr int Stretch = 2048;
-
 // Every pixel, last stretch first, OldBytes to NewBytes per sample: the
 // bytes written for a stretch lie at or after its own, never over a pixel
-// still to be read. The largest sample of a stretch decides whether a check
-// can fire in it (above the old ImgLevelMax, or too wide for newDepth once
-// shifted); only then does RaisePixels redo it and stop where the accessors
-// would.
+// still to be read. Rows do not matter to a raise. The largest sample of a
+// stretch decides whether a check can fire in it (above the old ImgLevelMax,
+// or too wide for newDepth once shifted); only then does RaisePixels redo it
+// and stop where the accessors would.
 template <int OldBytes, int NewBytes, bool BigEndian>
-static void RaiseRun(const Depths& d)
+static void RaiseRun(const DepthChange& d)
 {
     const std::size_t pixels = (std::size_t)ImgImageWidth * (std::size_t)ImgImageHeight;
     const int newMax = (int)BppMask[d.newDepth];
@@ -70,19 +54,12 @@ static void RaiseRun(const Depths& d)
     for (std::size_t last = pixels; last > 0;) {
         const int count = last < (std::size_t)Stretch ? (int)last : Stretch;
         const std::size_t first = last - (std::size_t)count;
-        const unsigned char* from = ImgData + first * OldBytes;
-        int largest = 0;
-        for (int k = 0; k < count; ++k) {
-            values[k] = LoadSample<OldBytes, BigEndian>(from + (std::size_t)k * OldBytes);
-            largest = largest > values[k] ? largest : values[k];
-        }
+        int largest = LoadStretch<OldBytes, BigEndian>(ImgData + first * OldBytes, count, values);
         if (largest > d.oldLevelMax || (largest << d.shift) > newMax) {
             RaisePixels(first, last, d);
         } else if (OldBytes != NewBytes || d.shift != 0) {  // else the same samples in the same bytes
             for (int k = 0; k < count; ++k) values[k] <<= d.shift;
-            unsigned char* to = ImgData + first * NewBytes;
-            for (int k = 0; k < count; ++k)
-                StoreSample<NewBytes, BigEndian>(to + (std::size_t)k * NewBytes, values[k]);
+            StoreStretch<NewBytes, BigEndian>(ImgData + first * NewBytes, count, values);
         }
         last = first;
     }
@@ -98,8 +75,8 @@ void ImgRaiseDepth(int newDepth, int mode)
     if (newBYTEpp != oldBYTEpp) WidenBuffer();
     if (ImgData == nullptr) FatalError("ImgTransformIncreaseDepth: Cannot reallocate", ExitPixelMemory);
 
-    Depths d{oldDepth, oldLevelMax, oldBYTEpp, newDepth, newLevelMax, newBYTEpp,
-             mode != 0 ? newDepth - oldDepth : 0};
+    DepthChange d{oldDepth, oldLevelMax, oldBYTEpp, newDepth, newLevelMax, newBYTEpp,
+                  mode != 0 ? newDepth - oldDepth : 0};
     const bool big = ImgBigEndian != 0;
     if (oldBYTEpp == 1 && newBYTEpp == 1) RaiseRun<1, 1, true>(d);
     else if (oldBYTEpp == 1 && newBYTEpp == 2) big ? RaiseRun<1, 2, true>(d) : RaiseRun<1, 2, false>(d);

@@ -12,6 +12,7 @@
 #include "image/image.h"
 #include "image/pgm.h"
 #include "transforms/increasedepth.h"
+#include "transforms/stretch.h"
 
 // How the common frame turns an old intensity into the new one.
 enum class Lowering {
@@ -20,26 +21,16 @@ enum class Lowering {
     CropClip,  // keep; a value that does not fit becomes the new maximum
 };
 
-// The old and the new description of one lowering.
-namespace {
-struct Depths {
-    int oldBpp, oldLevelMax, oldBYTEpp;
-    int newDepth, newLevelMax, newBYTEpp;
-};
-}  // namespace
-
 // Pixels [first, last) one at a time through the accessors, with every
 // check where they make it. Runs where the stretch loop below cannot: on a
 // stretch where some check will stop the run, and on a layout the accessors
 // refuse. Returns whether a value was clipped.
-static bool LowerPixels(std::size_t first, std::size_t last, const Depths& d, Lowering kind)
+static bool LowerPixels(std::size_t first, std::size_t last, const DepthChange& d, Lowering kind)
 {
     const int newDepth = d.newDepth, depthDiff = d.oldBpp - d.newDepth;
     bool changed = false;
     for (std::size_t i = first; i < last; ++i) {
-        int x = (int)(i % (std::size_t)ImgImageWidth), y = (int)(i / (std::size_t)ImgImageWidth);
-        ImgUseDepth(d.oldBpp, d.oldLevelMax, d.oldBYTEpp);
-        int pixel = GetPixel(x, y);
+        int pixel = GetPixelBefore(d, i);
         switch (kind) {
         case Lowering::Shift:
             pixel >>= depthDiff;
@@ -56,17 +47,10 @@ static bool LowerPixels(std::size_t first, std::size_t last, const Depths& d, Lo
             }
             break;
         }
-        ImgUseDepth(newDepth, d.newLevelMax, d.newBYTEpp);
-        SetPixel(x, y, pixel);
+        SetPixelAfter(d, i, pixel);
     }
     return changed;
 }
-
-// Pixels taken at a time: a stretch is read whole before any of it is
-// written, so a stretch that would stop the run is still intact for
-// LowerPixels to replay. The image is one run of pixels here; rows do not
-// matter to a lowering.
-constexpr int Stretch = 2048;
 
 // Every pixel, first pixel first, OldBytes to NewBytes per sample: when two
 // bytes per pixel become one, the bytes written for a stretch lie before the
@@ -76,7 +60,7 @@ constexpr int Stretch = 2048;
 // for newDepth). Only then does LowerPixels redo the stretch, and stops
 // where the accessors would. Returns whether a value was clipped.
 template <int OldBytes, int NewBytes, bool BigEndian>
-static bool LowerRun(const Depths& d, Lowering kind)
+static bool LowerRun(const DepthChange& d, Lowering kind)
 {
     const std::size_t pixels = (std::size_t)ImgImageWidth * (std::size_t)ImgImageHeight;
     const int depthDiff = d.oldBpp - d.newDepth, newMax = (int)BppMask[d.newDepth];
@@ -84,12 +68,7 @@ static bool LowerRun(const Depths& d, Lowering kind)
     int values[Stretch];
     for (std::size_t first = 0; first < pixels; first += Stretch) {
         const int count = pixels - first < (std::size_t)Stretch ? (int)(pixels - first) : Stretch;
-        const unsigned char* from = ImgData + first * OldBytes;
-        int largest = 0;
-        for (int k = 0; k < count; ++k) {
-            values[k] = LoadSample<OldBytes, BigEndian>(from + (std::size_t)k * OldBytes);
-            largest = largest > values[k] ? largest : values[k];
-        }
+        int largest = LoadStretch<OldBytes, BigEndian>(ImgData + first * OldBytes, count, values);
         bool rewrite = OldBytes != NewBytes;
         if (largest > d.oldLevelMax
             || (kind == Lowering::Shift ? (largest >> depthDiff) > newMax
@@ -105,9 +84,7 @@ static bool LowerRun(const Depths& d, Lowering kind)
             changed = rewrite = true;
         }
         if (!rewrite) continue;  // the same samples in the same bytes
-        unsigned char* to = ImgData + first * NewBytes;
-        for (int k = 0; k < count; ++k)
-            StoreSample<NewBytes, BigEndian>(to + (std::size_t)k * NewBytes, values[k]);
+        StoreStretch<NewBytes, BigEndian>(ImgData + first * NewBytes, count, values);
     }
     return changed;
 }
@@ -118,7 +95,7 @@ static bool LowerRun(const Depths& d, Lowering kind)
 // clipped.
 static bool LowerDepth(int newDepth, Lowering kind)
 {
-    Depths d{Imgbpp, ImgLevelMax, ImgBYTEpp, newDepth, 0, 0};
+    DepthChange d{Imgbpp, ImgLevelMax, ImgBYTEpp, newDepth, 0, 0, 0};
     int depthDiff = Imgbpp - newDepth;
     CHECK(depthDiff < Imgbpp);
     ImgSetDepth(newDepth);

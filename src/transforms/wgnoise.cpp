@@ -15,6 +15,7 @@
 #include "driver/console.h"         // PrintMsg, FatalError, CHECK
 #include "image/image.h"            // image globals, GetPixel, SetPixel, row samples
 #include "transforms/gaussdraws.h"  // the variates of normal_distribution over minstd_rand0
+#include "transforms/stretch.h"     // samples straight from the buffer
 
 // The minimal-standard engine x -> 16807 x mod (2^31 - 1) is minstd_rand0;
 // std::minstd_rand is the later 48271 variant.
@@ -69,16 +70,13 @@ static void NoisePixels(std::size_t first, int count, const double* noise, int m
 template <int Bytes, bool BigEndian>
 static void NoiseStretch(std::size_t first, int count, const double* noise, int maximum)
 {
+    static_assert(GaussBatchMaxValues <= Stretch);
     unsigned char* p = ImgData + first * Bytes;
-    int values[GaussBatchMaxValues];
-    int largest = 0;
-    for (int k = 0; k < count; ++k) {
-        values[k] = LoadSample<Bytes, BigEndian>(p + (std::size_t)k * Bytes);
-        largest = largest > values[k] ? largest : values[k];
-    }
+    int values[Stretch];
+    int largest = LoadStretch<Bytes, BigEndian>(p, count, values);
     if (largest > ImgLevelMax || ClampNoisyRun(values, noise, count, maximum) > ImgLevelMax)
         return NoisePixels(first, count, noise, maximum);
-    for (int k = 0; k < count; ++k) StoreSample<Bytes, BigEndian>(p + (std::size_t)k * Bytes, values[k]);
+    StoreStretch<Bytes, BigEndian>(p, count, values);
 }
 
 void ImgAddWGNoise(double deviation, unsigned long seed)

@@ -1,4 +1,4 @@
-// denoise_hist.cpp - the denoise rules answered from a running histogram of the window.
+// running_counts.cpp - the denoise rules answered from a running histogram of the window.
 //
 // The window moves in a snake: left to right along one row, down one row, right to left
 // along the next. Each move takes one column (or one row) of samples out of the counts
@@ -13,8 +13,6 @@
 // samples equal to the centre (one count), and the nearest values above and below the
 // centre (a search, needed only for a centre at the minimum or the maximum).
 
-#include "transforms/denoise_hist.h"
-
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
@@ -22,7 +20,9 @@
 
 #include "driver/console.h"
 #include "image/image.h"
-#include "transforms/denoise_rules.h"
+#include "transforms/denoise/engines.h"
+#include "transforms/denoise/rules.h"
+#include "transforms/window_rows.h"
 
 namespace {
 
@@ -254,38 +254,32 @@ template <typename T> long long Equal(const Counts<T>& h, int c) { return h.fine
 template <typename T> int Above(const Counts<T>& h, int c) { return FirstFrom(h, c + 1); }
 template <typename T> int Below(const Counts<T>& h, int c) { return LastFrom(h, c - 1); }
 
-template <typename T, int Mode>
-void Run(int radius, T* rows, std::size_t stride, T* buf, Counts<T>& h, const T** band)
+template <typename T, int Mode> void Run(int radius, Counts<T>& h, const T** band)
 {
     int width = ImgImageWidth, height = ImgImageHeight;
     int rx = std::min(radius, width - 1), ry = std::min(radius, height - 1);
     // The ring keeps the rows of the window and the one that just left it.
-    int ringRows = (int)std::min<long long>(height, 2LL * ry + 2);
-    int resultRows = ry + 1;  // row y is written back once row y+ry is done
-    auto source = [&](int y) { return rows + (std::size_t)(y % ringRows) * stride; };
-    int loaded = 0;
-    auto load = [&](int last) {
-        for (; loaded <= last; ++loaded) ImgReadRow(loaded, source(loaded));
-    };
+    SourceRows<T> source((int)std::min<long long>(height, 2LL * ry + 2), OddLineStride<T>(width));
+    ResultRows<T> results(ry);
 
-    load(ry);
-    for (int y = 0; y <= ry; ++y) band[y] = source(y);
+    source.LoadThrough(ry);
+    for (int y = 0; y <= ry; ++y) band[y] = source.Row(y);
     for (int x = 0; x <= rx; ++x) MoveColumn<T, Mode>(h, band, ry + 1, -1, x);
 
     int x = 0;  // the window's column: the snake turns at either end
     for (int y = 0; y < height; ++y) {
         int top = y - std::min(ry, y), bottom = y + std::min(ry, height - 1 - y);
         if (y > 0) {
-            load(bottom);
+            source.LoadThrough(bottom);
             int left = x - std::min(rx, x), right = x + std::min(rx, width - 1 - x);
-            const T* gone = y - 1 - ry >= 0 ? source(y - 1 - ry) : nullptr;
-            const T* come = y + ry < height ? source(y + ry) : nullptr;
+            const T* gone = y - 1 - ry >= 0 ? source.Row(y - 1 - ry) : nullptr;
+            const T* come = y + ry < height ? source.Row(y + ry) : nullptr;
             MoveRow<T, Mode>(h, gone, come, left, right);
         }
         int count = bottom - top + 1;
-        for (int k = 0; k < count; ++k) band[k] = source(top + k);
-        const T* centre = source(y);
-        T* out = buf + (std::size_t)(y % resultRows) * width;
+        for (int k = 0; k < count; ++k) band[k] = source.Row(top + k);
+        const T* centre = source.Row(y);
+        T* out = results.Row(y);
 
         out[x] = (T)Choose<Mode>(h, centre[x]);
         if (x == 0) {
@@ -303,16 +297,19 @@ void Run(int radius, T* rows, std::size_t stride, T* buf, Counts<T>& h, const T*
             }
             x = 0;
         }
-        if (y >= ry) ImgWriteRow(y - ry, buf + (std::size_t)((y - ry) % resultRows) * width);
+        results.Done(y);
     }
-    for (int y = height - ry; y < height; ++y)
-        ImgWriteRow(y, buf + (std::size_t)(y % resultRows) * width);
+    results.Flush();
 }
 
 }  // namespace
 
-template <typename T>
-void DenoiseByHistogram(int radius, int mode, T* rows, std::size_t stride, T* buf)
+bool RunningCountsFit()
+{
+    return (unsigned long long)ImgImageWidth * (unsigned long long)ImgImageHeight <= UINT32_MAX;
+}
+
+template <typename T> void DenoiseByRunningCounts(int radius, int mode)
 {
     constexpr std::size_t levels = std::size_t(1) << (8 * sizeof(T));
     Counts<T> h;
@@ -325,17 +322,10 @@ void DenoiseByHistogram(int radius, int mode, T* rows, std::size_t stride, T* bu
     int ry = std::min(radius, ImgImageHeight - 1);
     const T** band = (const T**)std::malloc((std::size_t)(ry + 1) * 2 * sizeof(T*));
     CHECK(band);
-    switch (mode) {
-    case 0: Run<T, 0>(radius, rows, stride, buf, h, band); break;
-    case 1: Run<T, 1>(radius, rows, stride, buf, h, band); break;
-    case 2: Run<T, 2>(radius, rows, stride, buf, h, band); break;
-    default: Run<T, 3>(radius, rows, stride, buf, h, band); break;
-    }
+    WithMode(mode, [&]<int Mode>() { Run<T, Mode>(radius, h, band); });
     std::free(band);
     std::free(h.fine);
 }
 
-template void DenoiseByHistogram<uint8_t>(int radius, int mode, uint8_t* rows, std::size_t stride,
-                                          uint8_t* buf);
-template void DenoiseByHistogram<uint16_t>(int radius, int mode, uint16_t* rows, std::size_t stride,
-                                           uint16_t* buf);
+template void DenoiseByRunningCounts<uint8_t>(int radius, int mode);
+template void DenoiseByRunningCounts<uint16_t>(int radius, int mode);

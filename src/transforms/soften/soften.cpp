@@ -8,7 +8,7 @@
 // that provably holds every sum, and a float or double division is used only where it is
 // proven to give the integer quotient.
 
-#include "transforms/soften.h"
+#include "transforms/soften/soften.h"
 
 #include <algorithm>
 #include <cmath>
@@ -17,8 +17,9 @@
 
 #include "driver/console.h"
 #include "image/image.h"
-#include "support/simd.h"
-#include "transforms/soften_kernels.h"  // the baseline build of the row kernels
+#include "support/cpu.h"
+#include "transforms/soften/row_kernels.h"  // the baseline build of the row kernels
+#include "transforms/window_rows.h"
 
 __extension__ typedef __int128 Int128;
 
@@ -36,8 +37,16 @@ static Int128 WindowWeightSum(long long positions, int centerweight, int neighbo
     return centerweight + (Int128)(positions - 1) * neighborweight;
 }
 
-// Stops, in scan order, at the first window whose weightsum is negative or zero (a
-// zero divisor has no mean). Rows with as many window rows inside the image as the row
+// Stops when the weightsum of a window with that many positions is negative or zero (a
+// zero divisor has no mean).
+static void CheckWeightSum(long long positions, int centerweight, int neighborweight)
+{
+    Int128 weightsum = WindowWeightSum(positions, centerweight, neighborweight);
+    CHECK(weightsum>=0);
+    CHECK(weightsum>0);
+}
+
+// Stops, in scan order, at the first window whose weightsum is negative or zero. Rows with as many window rows inside the image as the row
 // before have the same weightsums, so each run of such rows is checked once.
 static void CheckWeightSums(int rx, int ry, int centerweight, int neighborweight)
 {
@@ -47,31 +56,9 @@ static void CheckWeightSums(int rx, int ry, int centerweight, int neighborweight
         long long rowsIn = WindowSpan(y, ry, height);
         if (rowsIn == previous) continue;
         previous = rowsIn;
-        for (int x = 0; x < width; ++x) {
-            Int128 weightsum =
-                WindowWeightSum(rowsIn * WindowSpan(x, rx, width), centerweight, neighborweight);
-            CHECK(weightsum>=0);
-            CHECK(weightsum>0);
-        }
+        for (int x = 0; x < width; ++x)
+            CheckWeightSum(rowsIn * WindowSpan(x, rx, width), centerweight, neighborweight);
     }
-}
-
-// Replays the reads and checks of the plain algorithm through GetPixel, in its order,
-// for an image whose samples could not all be proven in range: the run then stops
-// where it would have.
-static void ReplayWindowReads(int rx, int ry, int centerweight, int neighborweight)
-{
-    int width = ImgImageWidth, height = ImgImageHeight;
-    for (int y = 0; y < height; ++y)
-        for (int x = 0; x < width; ++x) {
-            for (int yy = y - std::min(ry, y); yy <= y + std::min(ry, height - 1 - y); ++yy)
-                for (int xx = x - std::min(rx, x); xx <= x + std::min(rx, width - 1 - x); ++xx)
-                    GetPixel(xx, yy);
-            Int128 weightsum = WindowWeightSum(WindowSpan(y, ry, height) * WindowSpan(x, rx, width),
-                                               centerweight, neighborweight);
-            CHECK(weightsum>=0);
-            CHECK(weightsum>0);
-        }
 }
 
 // The row kernels of the vector path chosen for this run. Sums that need 128 bits come
@@ -83,7 +70,7 @@ template <typename T, typename Acc, bool Squared> static SoftenRowKernels<T, Acc
     } else {
         static constexpr SoftenKernels baseline = MakeSoftenKernels();
         const SoftenKernels* kernels =
-            &GRAYFIX_SIMD_TABLE(baseline, SoftenKernelsAvx2, SoftenKernelsAvx512);
+            &GRAYFIX_PATH_TABLE(baseline, SoftenKernelsAvx2, SoftenKernelsAvx512);
         if constexpr (sizeof(T) == 1 && sizeof(Acc) == 4) return kernels->bytes32[Squared];
         if constexpr (sizeof(T) == 1 && sizeof(Acc) == 8) return kernels->bytes64[Squared];
         if constexpr (sizeof(T) == 2 && sizeof(Acc) == 4) return kernels->words32[Squared];
@@ -92,7 +79,7 @@ template <typename T, typename Acc, bool Squared> static SoftenRowKernels<T, Acc
 }
 
 template <typename T, typename Acc, bool Squared>
-static void SoftenRows(int rx, int ry, int centerweight, int neighborweight, T* buf)
+static void SoftenRows(int rx, int ry, int centerweight, int neighborweight, ResultRows<T>& results)
 {
     const SoftenRowKernels<T, Acc> kernels = RowKernelsForRun<T, Acc, Squared>();
     using Real = typename SoftenRowKernels<T, Acc>::Real;
@@ -121,8 +108,6 @@ static void SoftenRows(int rx, int ry, int centerweight, int neighborweight, T* 
         kernels.remove(columns, row, width);
     };
 
-    // Row y is written back after row y+ry+1 has taken its old values out of the sums.
-    int resultRows = (int)std::min<long long>(height, ry + 2LL);
     long long previousRows = -1;
     for (int y = 0; y < height; ++y) {
         if (y == 0) {
@@ -141,12 +126,11 @@ static void SoftenRows(int rx, int ry, int centerweight, int neighborweight, T* 
             }
         }
         ImgReadRow(y, centre);
-        T* out = buf + (std::size_t)(y % resultRows) * width;
-        kernels.finish(padded, box, rx, centre, weightsum, divisor, cw, nw, largest, out, width);
-        if (y - ry - 1 >= 0) ImgWriteRow(y - ry - 1, buf + (std::size_t)((y - ry - 1) % resultRows) * width);
+        kernels.finish(padded, box, rx, centre, weightsum, divisor, cw, nw, largest, results.Row(y),
+                       width);
+        results.Done(y);
     }
-    for (int y = (int)std::max(0LL, height - ry - 1LL); y < height; ++y)
-        ImgWriteRow(y, buf + (std::size_t)(y % resultRows) * width);
+    results.Flush();
     std::free(rows);
     std::free(divisor);
     std::free(work);
@@ -158,12 +142,16 @@ static void SoftenImage(int radius, int centerweight, int neighborweight, bool s
     int width = ImgImageWidth, height = ImgImageHeight;
     // A window never reaches past the image, so clipping the radius per axis keeps every window.
     int rx = std::min(radius, width - 1), ry = std::min(radius, height - 1);
-    T* buf = (T*)std::malloc(sizeof(T) * (std::size_t)width * std::min<long long>(height, ry + 2LL));
-    CHECK(buf);
-    if (ImgSamplesInRange())
+    // Row y is written back after row y+ry+1 has taken its old values out of the sums.
+    ResultRows<T> results(ry + 1);
+    if (ImgSamplesInRange()) {
         CheckWeightSums(rx, ry, centerweight, neighborweight);
-    else
-        ReplayWindowReads(rx, ry, centerweight, neighborweight);
+    } else {
+        ReplayWindowReads(rx, ry, [&](int x, int y) {
+            CheckWeightSum(WindowSpan(y, ry, height) * WindowSpan(x, rx, width), centerweight,
+                           neighborweight);
+        });
+    }
 
     // |S| <= top * positions * (|centerweight| + |neighborweight|) and every other
     // quantity is below the same bound (at most 2^126, so Int128 holds it).
@@ -174,9 +162,9 @@ static void SoftenImage(int radius, int centerweight, int neighborweight, bool s
     Int128 bound = top * positions * (weights + 1) + positions * weights + 1;
     auto run = [&]<typename Acc>() {
         if (squared)
-            SoftenRows<T, Acc, true>(rx, ry, centerweight, neighborweight, buf);
+            SoftenRows<T, Acc, true>(rx, ry, centerweight, neighborweight, results);
         else
-            SoftenRows<T, Acc, false>(rx, ry, centerweight, neighborweight, buf);
+            SoftenRows<T, Acc, false>(rx, ry, centerweight, neighborweight, results);
     };
     if (bound < (Int128)1 << 24)
         run.template operator()<int32_t>();
@@ -184,7 +172,6 @@ static void SoftenImage(int radius, int centerweight, int neighborweight, bool s
         run.template operator()<int64_t>();
     else
         run.template operator()<Int128>();
-    std::free(buf);
 }
 
 static void Soften(int radius, int centerweight, int neighborweight, bool squared)

@@ -1,6 +1,6 @@
-// soften_kernels.h - soften's row kernels: column sums, box sums and the rounded
+// row_kernels.h - soften's row kernels: column sums, box sums and the rounded
 // quotient of every pixel, loops the compiler vectorises. Included once by each vector
-// path's source (soften.cpp, soften_avx2.cpp, soften_avx512.cpp), which compiles it for
+// path's source (soften.cpp, kernels_avx2.cpp, kernels_avx512.cpp), which compiles it for
 // its target.
 //
 // Everything here has internal linkage on purpose: a shared inline function could be
@@ -11,7 +11,7 @@
 #include <cmath>
 #include <cstdint>
 
-#include "transforms/soften_simd.h"
+#include "transforms/soften/kernels.h"
 
 namespace {
 

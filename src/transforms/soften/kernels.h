@@ -1,11 +1,11 @@
-// soften_simd.h - the table of soften's row kernels, one table per vector path; the
-// kernels themselves are in soften_kernels.h.
+// kernels.h - the table of soften's row kernels, one table per vector path; the
+// kernels themselves are in row_kernels.h.
 #pragma once
 
 #include <cstdint>
 #include <type_traits>
 
-#include "support/simd.h"
+#include "support/cpu.h"
 
 // The row steps of soften for samples T summed in Acc (the values, or their squares).
 template <typename T, typename Acc> struct SoftenRowKernels {
@@ -27,7 +27,7 @@ struct SoftenKernels {
     SoftenRowKernels<uint16_t, int64_t> words64[2];
 };
 
-#ifdef GRAYFIX_SIMD_X86
+#ifdef GRAYFIX_X86
 extern const SoftenKernels SoftenKernelsAvx2;
 extern const SoftenKernels SoftenKernelsAvx512;
 #endif

@@ -1,7 +1,7 @@
-// denoise_columns.h - denoise of 1-byte samples at any radius from per-column counts
-// merged along the row (Perreault and Hebert's constant-time median). Included once by
-// each vector path's source with the full-window kernels (denoise_kernels.h), which
-// compiles it for its target; everything has internal linkage for the same reason.
+// column_counts.h - denoise of 1-byte samples at any radius from per-column counts
+// merged along the row (Perreault and Hebert's constant-time median). Built once per
+// vector path through kernels_table.h; everything has internal linkage, as a shared
+// inline function could be merged with a copy built for a wider target.
 //
 // Every column keeps the counts of its samples in the window's rows, 16 blocks of 16
 // intensities, brought up to date for each row in a pass of its own before the window
@@ -26,7 +26,8 @@
 
 #include "driver/console.h"
 #include "image/image.h"
-#include "transforms/denoise_rules.h"
+#include "transforms/denoise/rules.h"
+#include "transforms/window_rows.h"
 
 namespace {
 
@@ -157,7 +158,7 @@ unsigned CountUpTo(Columns& w, int c)
     return UpToBlock(w, (c >> 4) - 1) + Inner(w, c >> 4)[c & 15];
 }
 
-// What the rules ask of the window (denoise_rules.h).
+// What the rules ask of the window (rules.h).
 long long Count(const Columns& w) { return w.block[15]; }
 [[gnu::always_inline]] inline int Median(Columns& w) { return Select(w, w.block[15] / 2u); }
 // The block counts settle most centres without looking inside a block.
@@ -170,27 +171,31 @@ long long Equal(Columns& w, int c) { return CountUpTo(w, c) - CountBelow(w, c); 
 int Above(Columns& w, int c) { return Select(w, CountUpTo(w, c)); }
 int Below(Columns& w, int c) { return Select(w, CountBelow(w, c) - 1); }
 
-template <int Mode> void RunColumns(int radius, uint8_t* rows, uint8_t* buf, SixteenBytes* counts)
+// Column counts fit 8 bits and the window's 16, and take 272 bytes a column.
+constexpr bool ColumnCountsFitImage(int width, int height, int radius)
+{
+    long long rx = Least(radius, width - 1), ry = Least(radius, height - 1);
+    return width <= 10000 && 2 * ry + 1 <= 255 && (2 * rx + 1) * (2 * ry + 1) <= 65535;
+}
+
+template <int Mode> void RunColumns(int radius, SixteenBytes* counts)
 {
     int width = ImgImageWidth, height = ImgImageHeight;
     int rx = Least(radius, width - 1), ry = Least(radius, height - 1);
-    // The ring keeps the rows of the window and the one that just left it.
-    int ringRows = (int)Least<long long>(height, 2LL * ry + 2);
-    int resultRows = ry + 1;  // row y is written back once row y+ry is done
-    auto source = [&](int y) { return rows + (std::size_t)(y % ringRows) * width; };
+    // The ring keeps the rows of the window and the one that just left it, width apart.
+    SourceRows<uint8_t> source((int)Least<long long>(height, 2LL * ry + 2), (std::size_t)width);
+    ResultRows<uint8_t> results(ry);
     Columns w;
     w.width = width;
     w.rx = rx;
     w.coarse = counts;
     w.fine = counts + width;
-    int loaded = 0;
     for (int y = 0; y < height; ++y) {
         // Once the window is full height, a row comes in as one goes out: both are
         // counted in one pass, which touches each column's coarse counts once.
-        const uint8_t* gone = y - 1 - ry >= 0 ? source(y - 1 - ry) : nullptr;
-        for (int bottom = y + Least(ry, height - 1 - y); loaded <= bottom; ++loaded) {
-            uint8_t* come = source(loaded);
-            ImgReadRow(loaded, come);
+        const uint8_t* gone = y - 1 - ry >= 0 ? source.Row(y - 1 - ry) : nullptr;
+        for (int bottom = y + Least(ry, height - 1 - y); source.Loaded() <= bottom;) {
+            uint8_t* come = source.LoadNext();
             if (gone) {
                 for (int x = 0; x < width; ++x) {
                     if (x + 8 < width) {
@@ -209,8 +214,8 @@ template <int Mode> void RunColumns(int radius, uint8_t* rows, uint8_t* buf, Six
         w.block = Sixteen{};
         for (int k = 0; k < 16; ++k) w.innerAt[k] = -1;
         for (int x = 0; x < rx; ++x) w.block += GRAYFIX_WIDEN(w.coarse[x]);
-        const uint8_t* centre = source(y);
-        uint8_t* out = buf + (std::size_t)(y % resultRows) * width;
+        const uint8_t* centre = source.Row(y);
+        uint8_t* out = results.Row(y);
         if constexpr (Mode == 0) {
             // The median's block mostly stays from pixel to pixel: its counts are kept in
             // a register, moved by one column in and one out, and left for the others.
@@ -249,27 +254,20 @@ template <int Mode> void RunColumns(int radius, uint8_t* rows, uint8_t* buf, Six
                 out[x] = (uint8_t)Choose<Mode>(w, centre[x]);
             }
         }
-        if (y >= ry) ImgWriteRow(y - ry, buf + (std::size_t)((y - ry) % resultRows) * width);
+        results.Done(y);
     }
-    for (int y = height - ry; y < height; ++y)
-        ImgWriteRow(y, buf + (std::size_t)(y % resultRows) * width);
+    results.Flush();
 }
 
-// Denoises the 1-byte image with any radius whose windows hold at most 65535 samples in
-// at most 255 rows; the buffers are those of DenoiseByHistogram. The counts take 272
-// bytes per column.
-void DenoiseByColumns(int radius, int mode, uint8_t* rows, uint8_t* buf)
+// Denoises the 1-byte image with a radius that ColumnCountsFitImage accepts; every sample
+// must be proven at most ImgLevelMax.
+void DenoiseByColumnCounts(int radius, int mode)
 {
     std::size_t size = (std::size_t)ImgImageWidth * 17 * sizeof(SixteenBytes);
     SixteenBytes* counts = (SixteenBytes*)std::aligned_alloc(alignof(SixteenBytes), size);
     CHECK(counts);
     std::memset((void*)counts, 0, size);
-    switch (mode) {
-    case 0: RunColumns<0>(radius, rows, buf, counts); break;
-    case 1: RunColumns<1>(radius, rows, buf, counts); break;
-    case 2: RunColumns<2>(radius, rows, buf, counts); break;
-    default: RunColumns<3>(radius, rows, buf, counts); break;
-    }
+    WithMode(mode, [&]<int Mode>() { RunColumns<Mode>(radius, counts); });
     std::free(counts);
 }
 

@@ -1,7 +1,6 @@
-// denoise_kernels.h - denoise's full 3x3 and 5x5 window kernels, branch-free min/max code
-// that the compiler vectorises across a row, and the table of a path's kernels. Included
-// once by each vector path's source (denoise.cpp, denoise_avx2.cpp, denoise_avx512.cpp),
-// which compiles it for its target.
+// full_window.h - denoise's full 3x3 and 5x5 window kernels (and the 2x3 edge rows of the
+// radius 1 median), branch-free min/max code that the compiler vectorises across a row.
+// Built once per vector path through kernels_table.h.
 //
 // Everything here has internal linkage on purpose: a shared inline function could be
 // merged by the linker with a copy built for a wider target and then run where that
@@ -13,20 +12,17 @@
 #include <utility>
 
 #include "support/loop_hints.h"  // GRAYFIX_IVDEP: the row loops never overlap
-#include "transforms/denoise_columns.h"
-#include "transforms/denoise_simd.h"
+#include "transforms/denoise/rules.h"
 
 namespace {
 
-template <typename T> [[gnu::always_inline]] inline T Min(T a, T b) { return b < a ? b : a; }
-template <typename T> [[gnu::always_inline]] inline T Max(T a, T b) { return a < b ? b : a; }
 template <typename T> constexpr T Largest = (T)~T(0);
 
 // After one exchange, a holds the smaller value.
 template <typename T> [[gnu::always_inline]] inline void Order(T& a, T& b)
 {
-    T low = Min(a, b);
-    b = Max(a, b);
+    T low = Least(a, b);
+    b = Greatest(a, b);
     a = low;
 }
 
@@ -40,7 +36,7 @@ template <typename F, std::size_t... I>
 
 template <typename T> [[gnu::always_inline]] inline T Median3(T a, T b, T c)
 {
-    return Max(Min(a, b), Min(Max(a, b), c));
+    return Greatest(Least(a, b), Least(Greatest(a, b), c));
 }
 
 struct Exchange {
@@ -82,26 +78,12 @@ template <int N> constexpr Network<N> MedianNetwork()
 }
 constexpr auto Median25 = MedianNetwork<25>();
 
-// The rules for a full window of n = 9 or 25 samples: med is the median s[n/2] (also
-// the lower median, n being odd); mn and mx are the least and greatest of the other
-// samples. For mode 3 nx and pv are the least sample above c and the greatest below.
-// A centre at the minimum has s[1..] = the other samples, hence mode 2 clamps and mode 3
-// stops at the value above c unless c fills up to the median.
-template <typename T, int Mode>
-[[gnu::always_inline]] inline T ChooseFull(T c, T med, T mn, T mx, T nx, T pv)
-{
-    if constexpr (Mode == 0) return med;
-    if constexpr (Mode == 1) return c < mn || c > mx ? med : c;
-    if constexpr (Mode == 2) return Min(Max(c, mn), mx);
-    if constexpr (Mode == 3) return c <= mn ? Min(med, nx) : c >= mx ? Max(med, pv) : c;
-}
-
 // Folds sample v into nx and pv. Only used when every other sample is >= c (or every
 // one <= c), so "not equal to c" is "above c" (or "below c").
 template <typename T> [[gnu::always_inline]] inline void Nearest(T v, T c, T& nx, T& pv)
 {
-    nx = Min<T>(nx, v == c ? Largest<T> : v);
-    pv = Max<T>(pv, v == c ? 0 : v);
+    nx = Least<T>(nx, v == c ? Largest<T> : v);
+    pv = Greatest<T>(pv, v == c ? 0 : v);
 }
 
 // Row of 3x3 windows, x = 1 .. width-2. Each column is sorted once (lo, me, hi) and
@@ -118,19 +100,19 @@ void Denoise3x3Row(const T* const* rows, T* scratch, T* out, int width)
     T* hi = scratch + 2 * width;
     GRAYFIX_IVDEP
     for (int x = 0; x < width; ++x) {
-        T a = Min(up[x], mid[x]), b = Max(up[x], mid[x]);
-        T c = Max(a, down[x]);
-        lo[x] = Min(a, down[x]);
-        me[x] = Min(b, c);
-        hi[x] = Max(b, c);
+        T a = Least(up[x], mid[x]), b = Greatest(up[x], mid[x]);
+        T c = Greatest(a, down[x]);
+        lo[x] = Least(a, down[x]);
+        me[x] = Least(b, c);
+        hi[x] = Greatest(b, c);
     }
     GRAYFIX_IVDEP
     for (int x = 1; x < width - 1; ++x) {
-        T med = Median3(Max(Max(lo[x - 1], lo[x]), lo[x + 1]), Median3(me[x - 1], me[x], me[x + 1]),
-                        Min(Min(hi[x - 1], hi[x]), hi[x + 1]));
+        T med = Median3(Greatest(Greatest(lo[x - 1], lo[x]), lo[x + 1]), Median3(me[x - 1], me[x], me[x + 1]),
+                        Least(Least(hi[x - 1], hi[x]), hi[x + 1]));
         T c = mid[x];
-        T mn = Min(Min(lo[x - 1], lo[x + 1]), Min(up[x], down[x]));
-        T mx = Max(Max(hi[x - 1], hi[x + 1]), Max(up[x], down[x]));
+        T mn = Least(Least(lo[x - 1], lo[x + 1]), Least(up[x], down[x]));
+        T mx = Greatest(Greatest(hi[x - 1], hi[x + 1]), Greatest(up[x], down[x]));
         T nx = Largest<T>, pv = 0;
         if constexpr (Mode == 3) {
             for (T v : {up[x - 1], up[x], up[x + 1], mid[x - 1], mid[x + 1], down[x - 1], down[x],
@@ -176,8 +158,8 @@ void Denoise5x5Row(const T* const* rows, T*, T* out, int width)
             Unrolled(
                 [&](auto i) {
                     if constexpr (i != 12) {
-                        mn = Min(mn, v[i]);
-                        mx = Max(mx, v[i]);
+                        mn = Least(mn, v[i]);
+                        mx = Greatest(mx, v[i]);
                         if constexpr (Mode == 3) Nearest(v[i], c, nx, pv);
                     }
                 },
@@ -187,25 +169,6 @@ void Denoise5x5Row(const T* const* rows, T*, T* out, int width)
                  std::make_index_sequence<Median25.size>());
         out[x] = ChooseFull<T, Mode>(c, v[12], mn, mx, nx, pv);
     }
-}
-
-// This file's kernels as a table, for a constinit definition: no start-up code runs
-// with a wider target's instructions.
-constexpr DenoiseKernels MakeDenoiseKernels()
-{
-    return {
-        {{Denoise3x3Row<uint8_t, 0>, Denoise3x3Row<uint8_t, 1>, Denoise3x3Row<uint8_t, 2>,
-          Denoise3x3Row<uint8_t, 3>},
-         {Denoise5x5Row<uint8_t, 0>, Denoise5x5Row<uint8_t, 1>, Denoise5x5Row<uint8_t, 2>,
-          Denoise5x5Row<uint8_t, 3>}},
-        {{Denoise3x3Row<uint16_t, 0>, Denoise3x3Row<uint16_t, 1>, Denoise3x3Row<uint16_t, 2>,
-          Denoise3x3Row<uint16_t, 3>},
-         {Denoise5x5Row<uint16_t, 0>, Denoise5x5Row<uint16_t, 1>, Denoise5x5Row<uint16_t, 2>,
-          Denoise5x5Row<uint16_t, 3>}},
-        DenoiseEdgeRow<uint8_t>,
-        DenoiseEdgeRow<uint16_t>,
-        DenoiseByColumns,
-    };
 }
 
 }  // namespace

@@ -7,15 +7,15 @@ void ImgTransformDenoise(int radius, int mode);
 // qsort comparison of two uint16_t intensities: negative, zero or positive for ascending order.
 int CompareIntensities(const void* first, const void* second);
 
-// Which code handles the windows: by default histograms for radius 3 and more (per-column
+// Which engine handles the windows: by default counts for radius 3 and more (per-column
 // counts for 1-byte samples where they fit, else counts carried from window to window)
 // and direct selection (with whole-row kernels for full 3x3 and 5x5 windows) below that.
-// Tests force one path for every window to compare them; all give the same image.
+// Tests force one engine for every window to compare them; all give the same image.
 enum DenoisePath {
     DenoiseAuto,
     DenoiseSelection,      // every window selected from its gathered samples
     DenoiseRunningCounts,  // every window from counts carried from its neighbour
     DenoiseColumnCounts,   // per-column counts where they apply, else running counts
 };
-DenoisePath GetDenoisePath();
-void SetDenoisePath(DenoisePath path);
+// The test hook, named as the processor paths' (support/cpu.h); always succeeds.
+bool SetPath(DenoisePath path);

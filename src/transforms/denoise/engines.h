@@ -1,0 +1,19 @@
+// engines.h - the denoise engines behind the entry point (denoise.cpp), each of which
+// denoises the whole image in place, allocating what it needs itself. Every sample must
+// be proven at most ImgLevelMax and the mode must be 0..3. T is uint8_t for 1-byte
+// samples, else uint16_t.
+#pragma once
+
+// Direct selection from each gathered window (selection.cpp); with fullWindowKernels,
+// the full windows of radius 1 and 2 go through the whole-row kernels of this run's
+// vector path (kernels.h).
+template <typename T> void DenoiseBySelection(int radius, int mode, bool fullWindowKernels);
+
+// Counts carried from window to window (running_counts.cpp): any radius, for images of
+// fewer than 2^32 pixels.
+bool RunningCountsFit();
+template <typename T> void DenoiseByRunningCounts(int radius, int mode);
+
+// Per-column counts of 1-byte samples (column_counts.h, built per vector path, through
+// DenoiseKernelsForRun().columns): for the radii and widths this accepts.
+bool ColumnCountsFit(int radius);

@@ -1,0 +1,20 @@
+// kernels.cpp - denoise's kernels built for the baseline target, and the choice of this
+// run's table.
+
+#include "transforms/denoise/kernels.h"
+
+#include "support/cpu.h"
+#include "transforms/denoise/engines.h"
+#include "transforms/denoise/kernels_table.h"
+
+constinit const DenoiseKernels DenoiseKernelsBaseline = MakeDenoiseKernels();
+
+const DenoiseKernels& DenoiseKernelsForRun()
+{
+    return GRAYFIX_PATH_TABLE(DenoiseKernelsBaseline, DenoiseKernelsAvx2, DenoiseKernelsAvx512);
+}
+
+bool ColumnCountsFit(int radius)
+{
+    return ColumnCountsFitImage(ImgImageWidth, ImgImageHeight, radius);
+}
