@@ -163,17 +163,11 @@ void PrintUsage()
 
 void SetStopHandler(StopHandler handler) { Stop = handler; }
 
-// Ends the run once its last words are on standard error (the fuzz build throws to its
-// harness instead).
-[[noreturn]] static void EndRun(int status, const char* what)
+// Ends the run once its last words are on standard error.
+[[noreturn]] static void EndRun(int status)
 {
     std::fflush(stderr);
-#ifdef GRAYFIX_FUZZ
-    throw GrayfixStop{status, what};
-#else
-    (void)what;
     std::exit(status);
-#endif
 }
 
 void FatalError(const char* message, int status)
@@ -182,7 +176,7 @@ void FatalError(const char* message, int status)
     std::fflush(ReportStream);
     std::fputs("\ngrayfix ERROR: ", stderr);
     std::fputs(message, stderr);
-    EndRun(status, message);
+    EndRun(status);
 }
 
 void CheckFailed(const char* file, int line, const char* condition)
@@ -190,5 +184,5 @@ void CheckFailed(const char* file, int line, const char* condition)
     if (Stop != nullptr) Stop(condition, ExitCheckFailed);
     std::fflush(ReportStream);
     std::fprintf(stderr, "grayfix: %s:%d: check failed: %s\n", file, line, condition);
-    EndRun(ExitCheckFailed, condition);
+    EndRun(ExitCheckFailed);
 }

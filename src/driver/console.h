@@ -36,22 +36,11 @@ void PrintUsage();
 [[noreturn]] void FatalError(const char* message, int status);
 
 // A program that embeds grayfix and must not end with a refusal (the Python
-// module) installs a handler that unwinds instead. It gets FatalError's message
+// module, the fuzz targets) installs a handler that unwinds instead. It gets FatalError's message
 // (for a failed check, the condition text) and the status before anything is
 // printed, and must not return. The tool installs none.
 using StopHandler = void (*)(const char* message, int status);
 void SetStopHandler(StopHandler handler);
-
-#ifdef GRAYFIX_FUZZ
-#include <string>
-// The in-process fuzz build (never the shipped one) unwinds to the fuzz target
-// instead of ending the process, so that one process can try millions of
-// inputs; the target checks the status and text it would have ended with.
-struct GrayfixStop {
-    int status;        // the exit status of the run
-    std::string text;  // FatalError's message, or the failed check's condition
-};
-#endif
 
 // Ends the run after a failed internal check: flushes the reports, writes
 // one line naming the source position and quoting the condition, and exits

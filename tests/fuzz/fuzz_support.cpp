@@ -183,9 +183,15 @@ static void RemoveScratch()
     std::filesystem::remove_all(scratchDir, ignored);
 }
 
+[[noreturn]] static void ThrowStop(const char* message, int status)
+{
+    throw GrayfixStop{status, message};
+}
+
 void FuzzInit()
 {
     if (!scratchDir.empty()) return;
+    SetStopHandler(ThrowStop);
     reportFd = dup(2);  // libFuzzer's -close_fd_mask=2 closes standard error later
     int devNull = open("/dev/null", O_WRONLY);
     if (devNull >= 0) {
