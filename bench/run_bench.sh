@@ -223,6 +223,22 @@ limit_row "byte swap, 16-bit" 1.2 shell "$GRAYFIX in16.pgm -t:negendian out.pgm 
 limit_row "describe 64x64, 8-bit" 1.0 direct "$GRAYFIX small8.pgm /dev/null" "pgmhist" "pgmhist small8.pgm"
 # ---- end of the limit rows ----
 
+# 16-bit medians against the 8-bit ones of the same window, in the same run: the
+# goal is 16-bit medians of radius 3, 5 and 10 in at most 0.35 s each at 4096 x 4096,
+# and radius 20 in at most 1.3 times radius 3.
+declare -A DEPTH_MEDIAN=()
+for radius in 3 5 10 20; do
+    n=$((2 * radius + 1))
+    for bits in 8 16; do
+        command="$GRAYFIX in$bits.pgm -t:denoise:$radius:0 out.pgm > /dev/null"
+        hyperfine --style none --warmup 1 --min-runs "$MIN_RUNS" --max-runs "$MAX_RUNS" \
+            --export-csv "$WORK/last.csv" "$command" >/dev/null 2>&1 || continue
+        DEPTH_MEDIAN["$radius|$bits"]=$(awk -F, 'NR == 2 { print $4 }' "$WORK/last.csv")
+        printf '%-14s %-7s %-26s %8.4f s\n' "median ${n}x${n}" "${bits}-bit" "grayfix (depths)" \
+            "${DEPTH_MEDIAN["$radius|$bits"]}" >&2
+    done
+done
+
 # The table, with each tool's median next to grayfix's for the same job and image.
 {
     echo "| job | image | tool | median s | MPixel/s | ratio to grayfix |"
@@ -306,6 +322,30 @@ limit_row "describe 64x64, 8-bit" 1.0 direct "$GRAYFIX small8.pgm /dev/null" "pg
     echo "Limits (${LIMIT_RUNS} runs of each command, medians; the limit commands do only"
     echo "the reading, copying or swapping; grayfix also prints its statistics):"
     printf '%s\n' "${LIMIT_LINES[@]}"
+    echo
+    echo "16-bit medians against 8-bit ones (grayfix, median s; goals: radius 3, 5 and 10"
+    echo "at most 0.35 s at 4096 x 4096, radius 20 at most 1.3x radius 3):"
+    echo
+    echo "| window | 8-bit | 16-bit | 16-bit / 8-bit |"
+    echo "|---|---:|---:|---:|"
+    for radius in 3 5 10 20; do
+        n=$((2 * radius + 1))
+        awk -v n="$n" -v a="${DEPTH_MEDIAN["$radius|8"]:-}" -v b="${DEPTH_MEDIAN["$radius|16"]:-}" \
+            'BEGIN { if (a == "" || b == "") printf "| %sx%s | failed | | |\n", n, n
+                     else printf "| %sx%s | %.4f | %.4f | %.2f |\n", n, n, a, b, b / a }'
+    done
+    echo
+    for radius in 3 5 10; do
+        t=${DEPTH_MEDIAN["$radius|16"]:-}
+        [[ -n $t ]] || continue
+        awk -v r="$radius" -v t="$t" -v s="$SIZE" 'BEGIN {
+            printf "- 16-bit median radius %s: %.3f s%s\n", r, t,
+                s == 4096 ? (t <= 0.35 ? ": met" : ": NOT met") : " (goal set for 4096 x 4096)" }'
+    done
+    if [[ -n ${DEPTH_MEDIAN["3|16"]:-} && -n ${DEPTH_MEDIAN["20|16"]:-} ]]; then
+        awk -v a="${DEPTH_MEDIAN["3|16"]}" -v b="${DEPTH_MEDIAN["20|16"]}" 'BEGIN {
+            printf "- 16-bit median radius 20: %.2fx radius 3: %s\n", b / a, b <= 1.3 * a ? "met" : "NOT met" }'
+    fi
     if ((${#SKIPPED[@]})); then
         echo
         echo "Skipped, not installed: ${!SKIPPED[*]}."

@@ -1,6 +1,6 @@
 // denoise_paths_test.cpp - the histogram denoise paths (running counts, per-column
-// counts on every vector path) against direct selection from each gathered window, each
-// forced on every window of random images.
+// counts on every vector path, in strips for 2-byte samples) against direct selection
+// from each gathered window, each forced on every window of random images.
 
 #include <gtest/gtest.h>
 
@@ -21,6 +21,7 @@ protected:
     void TearDown() override
     {
         SetPath(DenoiseAuto);
+        SetDenoiseStripWidth(0);
         SetPath(BestPath<SimdPath>());
         FreeTestImage();
     }
@@ -57,20 +58,73 @@ TEST_F(DenoisePathsTest, HistogramMatchesSelectionEverywhere)
                 for (int mode = 0; mode < 4; ++mode) {
                     std::vector<int> selected = DenoisedBy(DenoiseSelection, width, height, bpp,
                                                            pixels, bigEndian, r, mode);
-                    // Per-column counts are built for each vector path; 2-byte samples have
-                    // only the running counts.
-                    for (int simd = -1; simd <= (bpp <= 8 ? SimdAvx512 : -1); ++simd) {
+                    // Per-column counts are built for each vector path; those of 2-byte
+                    // samples go in vertical strips, here as wide as the image or a few
+                    // columns (at least the radius), so that windows cross strip borders.
+                    int strip = 1 + (int)(random() % 4);
+                    for (int simd = -1; simd <= SimdAvx512; ++simd) {
                         if (simd >= 0 && !SetPath((SimdPath)simd)) continue;
-                        DenoisePath path = simd < 0 ? DenoiseRunningCounts : DenoiseColumnCounts;
-                        std::vector<int> counted = DenoisedBy(path, width, height, bpp, pixels,
-                                                              bigEndian, r, mode);
-                        ASSERT_EQ(counted, selected)
-                            << width << "x" << height << " depth " << bpp << " bigEndian "
-                            << bigEndian << " radius " << r << " mode " << mode << " kind " << kind
-                            << (simd < 0 ? " running" : " columns, vector path " + std::to_string(simd));
+                        for (int strips = 0; strips <= (bpp > 8 && simd >= 0); ++strips) {
+                            SetDenoiseStripWidth(strips ? strip : 0);
+                            DenoisePath path = simd < 0 ? DenoiseRunningCounts : DenoiseColumnCounts;
+                            std::vector<int> counted = DenoisedBy(path, width, height, bpp, pixels,
+                                                                  bigEndian, r, mode);
+                            ASSERT_EQ(counted, selected)
+                                << width << "x" << height << " depth " << bpp << " bigEndian "
+                                << bigEndian << " radius " << r << " mode " << mode << " kind "
+                                << kind
+                                << (simd < 0 ? " running"
+                                             : " columns, vector path " + std::to_string(simd))
+                                << (strips ? " strips of " + std::to_string(strip) : "");
+                        }
                     }
                 }
             }
 }
+
+// The strip width is a count of columns: a negative one is refused and changes nothing.
+TEST_F(DenoisePathsTest, StripWidthRefusesNegative)
+{
+    EXPECT_TRUE(SetDenoiseStripWidth(3));
+    EXPECT_FALSE(SetDenoiseStripWidth(-1));
+    std::mt19937 random(5);
+    std::vector<int> pixels = RandomLevels(random, 9 * 4, 16, Levels::Any);
+    std::vector<int> selected = DenoisedBy(DenoiseSelection, 9, 4, 16, pixels, 1, 3, 0);
+    // Still strips of 3: the image takes three, and the result is still the median's.
+    EXPECT_EQ(DenoisedBy(DenoiseColumnCounts, 9, 4, 16, pixels, 1, 3, 0), selected);
+}
+
+// Large windows of 2-byte samples take the per-column counts on their own (median from
+// radius 14, modes 2 and 3 from 8), and an image wider than the counts' strips of about
+// 256 columns goes in several: each result still matches selection, on every vector path.
+class DenoiseStripsTest : public OnEveryPath<SimdPath> {
+protected:
+    void TearDown() override
+    {
+        SetPath(DenoiseAuto);
+        OnEveryPath<SimdPath>::TearDown();
+    }
+};
+
+TEST_P(DenoiseStripsTest, WideImageMatchesSelection)
+{
+    std::mt19937 random(77);
+    int width = 700, height = 31;
+    for (Levels kind : {Levels::Few, Levels::Any, Levels::Ends}) {
+        std::vector<int> pixels = RandomLevels(random, width * height, 16, kind, 5);
+        for (int bigEndian = 0; bigEndian <= 1; ++bigEndian)
+            for (auto [radius, mode] : {std::pair{14, 0}, std::pair{8, 2}, std::pair{9, 3}}) {
+                std::vector<int> selected = DenoisedBy(DenoiseSelection, width, height, 16, pixels,
+                                                       bigEndian, radius, mode);
+                ASSERT_EQ(DenoisedBy(DenoiseAuto, width, height, 16, pixels, bigEndian, radius, mode),
+                          selected)
+                    << "kind " << (int)kind << " bigEndian " << bigEndian << " radius " << radius
+                    << " mode " << mode;
+            }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Paths, DenoiseStripsTest,
+                         ::testing::Values(SimdBaseline, SimdAvx2, SimdAvx512), SimdPathName);
 
 }  // namespace

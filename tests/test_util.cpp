@@ -464,3 +464,8 @@ std::vector<int> RandomLevels(std::mt19937& random, int count, int bpp, Levels k
     }
     return pixels;
 }
+
+std::string SimdPathName(const ::testing::TestParamInfo<SimdPath>& info)
+{
+    return info.param == SimdAvx512 ? "Avx512" : info.param == SimdAvx2 ? "Avx2" : "Baseline";
+}

@@ -126,6 +126,9 @@ enum class Levels { Few, Any, Ends };
 // count intensities of depth bpp of that kind; Few draws them from `few` random values.
 std::vector<int> RandomLevels(std::mt19937& random, int count, int bpp, Levels kind, int few = 3);
 
+// The name of a SimdPath parameter in test names: Baseline, Avx2, Avx512.
+std::string SimdPathName(const ::testing::TestParamInfo<SimdPath>& info);
+
 // A test run once per processor path of one family (support/cpu.h), as its parameter:
 // skipped where the processor or the build lacks the path; afterwards the default path
 // again, and no image in the store.

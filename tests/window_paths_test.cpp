@@ -85,10 +85,6 @@ TEST_P(WindowPathTest, SoftenMatchesThePlainLoops)
     });
 }
 
-static std::string SimdPathName(const ::testing::TestParamInfo<SimdPath>& info)
-{
-    return info.param == SimdAvx512 ? "Avx512" : info.param == SimdAvx2 ? "Avx2" : "Baseline";
-}
 INSTANTIATE_TEST_SUITE_P(Paths, WindowPathTest,
                          ::testing::Values(SimdBaseline, SimdAvx2, SimdAvx512), SimdPathName);
 

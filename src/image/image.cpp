@@ -64,19 +64,19 @@ static const ImgRowKernels& RowKernels()
     return GRAYFIX_PATH_TABLE(baseline, ImgRowKernelsAvx2, ImgRowKernelsAvx512);
 }
 
-template <typename T> void ImgReadRow(int y, T* row)
+template <typename T> void ImgReadColumns(int y, int first, int end, T* row)
 {
-    const unsigned char* p = ImgData + PixelIndex(0, y) * sizeof(T);
-    int width = ImgImageWidth;
+    const unsigned char* p = ImgData + PixelIndex(first, y) * sizeof(T);
+    int width = end - first;
     if constexpr (sizeof(T) == 1)
         std::memcpy(row, p, (std::size_t)width);
     else
         RowKernels().unpack[ImgBigEndian != 0](p, row, width);
 }
 
-template <typename T> void ImgWriteRow(int y, const T* row)
+template <typename T> void ImgWriteColumns(int y, int first, int end, const T* row)
 {
-    int width = ImgImageWidth;
+    int width = end - first;
     // No value exceeds the OR of them all, and an OR pass is much quicker than a max pass
     // (SSE2 has no 16-bit unsigned max); the max is needed only for a maxval like 1000.
     // With the largest maxval of the sample size, no value can be too large.
@@ -93,16 +93,23 @@ template <typename T> void ImgWriteRow(int y, const T* row)
         for (int x = 0; x < width; ++x) largest = std::max(largest, row[x]);
     }
     if (largest > ImgLevelMax) {  // SetPixel stores up to the first such value, then stops the run
-        for (int x = 0; x < width; ++x) SetPixel(x, y, row[x]);
+        for (int x = 0; x < width; ++x) SetPixel(first + x, y, row[x]);
         return;
     }
-    unsigned char* p = ImgData + PixelIndex(0, y) * sizeof(T);
+    unsigned char* p = ImgData + PixelIndex(first, y) * sizeof(T);
     if constexpr (sizeof(T) == 1)
         std::memcpy(p, row, (std::size_t)width);
     else
         RowKernels().pack[ImgBigEndian != 0](row, p, width);
 }
 
+template <typename T> void ImgReadRow(int y, T* row) { ImgReadColumns(y, 0, ImgImageWidth, row); }
+template <typename T> void ImgWriteRow(int y, const T* row) { ImgWriteColumns(y, 0, ImgImageWidth, row); }
+
+template void ImgReadColumns<uint8_t>(int, int, int, uint8_t*);
+template void ImgReadColumns<uint16_t>(int, int, int, uint16_t*);
+template void ImgWriteColumns<uint8_t>(int, int, int, const uint8_t*);
+template void ImgWriteColumns<uint16_t>(int, int, int, const uint16_t*);
 template void ImgReadRow<uint8_t>(int, uint8_t*);
 template void ImgReadRow<uint16_t>(int, uint16_t*);
 template void ImgWriteRow<uint8_t>(int, const uint8_t*);

@@ -132,3 +132,7 @@ template <typename T> void ImgReadRow(int y, T* row);
 // Packs row y back. A value above ImgLevelMax goes through SetPixel, whose check stops
 // the run exactly as a pixel-by-pixel store would.
 template <typename T> void ImgWriteRow(int y, const T* row);
+// The same for the columns first .. end-1 of row y only (a vertical strip of the image);
+// row holds end - first values.
+template <typename T> void ImgReadColumns(int y, int first, int end, T* row);
+template <typename T> void ImgWriteColumns(int y, int first, int end, const T* row);

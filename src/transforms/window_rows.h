@@ -33,11 +33,14 @@ protected:
 };
 
 // Rows of the image, count of them in turn, stride samples apart; row y lives in slot
-// y % count. T is uint8_t for 1-byte samples, else uint16_t.
+// y % count. Only the columns first .. end-1 when given (a vertical strip: stride at
+// least end - first). T is uint8_t for 1-byte samples, else uint16_t.
 template <typename T> class SourceRows : RowBuffer<T> {
 public:
-    SourceRows(int count, std::size_t stride)
-        : RowBuffer<T>(stride * (std::size_t)count), count_(count), stride_(stride)
+    SourceRows(int count, std::size_t stride) : SourceRows(count, stride, 0, ImgImageWidth) {}
+    SourceRows(int count, std::size_t stride, int first, int end)
+        : RowBuffer<T>(stride * (std::size_t)count), count_(count), stride_(stride), first_(first),
+          end_(end)
     {
     }
 
@@ -46,7 +49,7 @@ public:
     T* LoadNext()
     {
         T* row = Row(loaded_);
-        ImgReadRow(loaded_++, row);
+        ImgReadColumns(loaded_++, first_, end_, row);
         return row;
     }
     // Reads every row up to y that is not read yet.
@@ -60,6 +63,7 @@ private:
     using RowBuffer<T>::rows_;
     int count_;
     std::size_t stride_;
+    int first_, end_;
     int loaded_ = 0;
 };
 
@@ -74,11 +78,16 @@ template <typename T> std::size_t OddLineStride(int width)
 
 // The results of every image row, written back delay rows after they were made: row y
 // goes back once row y + delay is done, when no window reads the old row y any more.
+// Only the columns first .. end-1 when given (a vertical strip); each row then has kept
+// more samples after them that stay out of the store: the caller takes them from Row(y)
+// before row y + delay + 1 is made (a strip's last columns, which the next strip reads).
 template <typename T> class ResultRows : RowBuffer<T> {
 public:
-    explicit ResultRows(int delay)
-        : RowBuffer<T>((std::size_t)ImgImageWidth * (std::size_t)Slots(delay)), width_(ImgImageWidth),
-          height_(ImgImageHeight), delay_(delay), count_(Slots(delay))
+    explicit ResultRows(int delay) : ResultRows(delay, 0, ImgImageWidth, 0) {}
+    ResultRows(int delay, int first, int end, int kept)
+        : RowBuffer<T>((std::size_t)(end - first + kept) * (std::size_t)Slots(delay)),
+          width_(end - first + kept), height_(ImgImageHeight), delay_(delay), count_(Slots(delay)),
+          first_(first), end_(end)
     {
     }
 
@@ -86,18 +95,20 @@ public:
     // Row y is complete: the row delay rows above goes back.
     void Done(int y)
     {
-        if (y >= delay_) ImgWriteRow(y - delay_, Row(y - delay_));
+        if (y >= delay_) ImgWriteColumns(y - delay_, first_, end_, Row(y - delay_));
     }
     // After the last row: the rows still held go back, top first.
     void Flush()
     {
-        for (int y = height_ > delay_ ? height_ - delay_ : 0; y < height_; ++y) ImgWriteRow(y, Row(y));
+        for (int y = height_ > delay_ ? height_ - delay_ : 0; y < height_; ++y)
+            ImgWriteColumns(y, first_, end_, Row(y));
     }
 
 private:
     static int Slots(int delay) { return delay < ImgImageHeight ? delay + 1 : ImgImageHeight; }
     using RowBuffer<T>::rows_;
-    int width_, height_, delay_, count_;
+    std::size_t width_;
+    int height_, delay_, count_, first_, end_;
 };
 
 // Replays the reads of the plain algorithm through GetPixel, in its order, for an image

@@ -8,8 +8,9 @@ void ImgTransformDenoise(int radius, int mode);
 int CompareIntensities(const void* first, const void* second);
 
 // Which engine handles the windows: by default counts for radius 3 and more (per-column
-// counts for 1-byte samples where they fit, else counts carried from window to window)
-// and direct selection (with whole-row kernels for full 3x3 and 5x5 windows) below that.
+// counts for 1-byte samples where they fit, and for 2-byte ones from the radius where they
+// gain in each mode, else counts carried from window to window) and direct selection (with
+// whole-row kernels for full 3x3 and 5x5 windows) below that.
 // Tests force one engine for every window to compare them; all give the same image.
 enum DenoisePath {
     DenoiseAuto,
@@ -19,3 +20,7 @@ enum DenoisePath {
 };
 // The test hook, named as the processor paths' (support/cpu.h); always succeeds.
 bool SetPath(DenoisePath path);
+// With DenoiseColumnCounts, 2-byte samples go in vertical strips of this many output
+// columns (at least the radius; 0, the default: as wide as the counts' memory allows), so
+// that tests reach the strip borders on small images. False, changing nothing, if negative.
+bool SetDenoiseStripWidth(int columns);

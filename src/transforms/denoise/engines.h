@@ -17,3 +17,9 @@ template <typename T> void DenoiseByRunningCounts(int radius, int mode);
 // Per-column counts of 1-byte samples (column_counts.h, built per vector path, through
 // DenoiseKernelsForRun().columns): for the radii and widths this accepts.
 bool ColumnCountsFit(int radius);
+
+// Per-column counts of 2-byte samples (column_counts16.h, built per vector path, through
+// DenoiseKernelsForRun().columns16), in vertical strips so that the counts stay within
+// about 3 MB at any width: the most output columns a strip may have for this radius (the
+// whole width where it fits), or 0 for windows too large for these counts.
+long long ColumnCounts16Strip(int radius);

@@ -18,3 +18,9 @@ bool ColumnCountsFit(int radius)
 {
     return ColumnCountsFitImage(ImgImageWidth, ImgImageHeight, radius);
 }
+
+long long ColumnCounts16Strip(int radius)
+{
+    int rx = Least(radius, ImgImageWidth - 1), ry = Least(radius, ImgImageHeight - 1);
+    return StripWidth16(rx, ry, ImgImageWidth);
+}

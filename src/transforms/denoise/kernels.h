@@ -22,6 +22,9 @@ struct DenoiseKernels {
     // The whole 1-byte image from per-column counts (column_counts.h), for a radius that
     // ColumnCountsFit accepts.
     void (*columns)(int radius, int mode);
+    // The same for 2-byte samples (column_counts16.h), in vertical strips of step output
+    // columns: at least the clipped radius, at most ColumnCounts16Strip(radius).
+    void (*columns16)(int radius, int mode, int step);
 };
 
 // The table built for the processor path of this run (SimdPath, support/cpu.h).

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "transforms/denoise/column_counts.h"
+#include "transforms/denoise/column_counts16.h"
 #include "transforms/denoise/full_window.h"
 #include "transforms/denoise/kernels.h"
 
@@ -24,6 +25,7 @@ constexpr DenoiseKernels MakeDenoiseKernels()
         DenoiseEdgeRow<uint8_t>,
         DenoiseEdgeRow<uint16_t>,
         DenoiseByColumnCounts,
+        DenoiseByColumnCounts16,
     };
 }
 
