@@ -52,7 +52,7 @@ for bits in 8 16; do
             fi
         fi
         hyperfine -N --style none --warmup 1 --runs "$RUNS" --export-json t.json \
-            "$OLD ${args[*]} out.pgm" "$NEW ${args[*]} out.pgm" > /dev/null
+            "$OLD ${args[*]} out.pgm" "$NEW ${args[*]} out.pgm" > /dev/null 2>&1
         python3 -c '
 import json, sys
 old, new = (r["mean"] for r in json.load(open("t.json"))["results"])
