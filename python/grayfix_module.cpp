@@ -20,15 +20,11 @@
 #include <string>
 #include <utility>
 
-#if defined(__linux__)
-#include <sys/mman.h>
-#endif
-
 #include "driver/console.h"       // SetStopHandler, SendReportsTo, exit statuses
 #include "driver/driver.h"        // ApplyInputSwitch, ApplyTransformSwitch
 #include "image/image.h"          // the image store
 #include "image/pgm.h"            // ReadPgmHeader
-#include "image/rawio.h"          // ReadRaw, WriteImage
+#include "image/rawio.h"          // ReadRaw, WriteImage, AllocatePixelBuffer
 #include "image/stats.h"          // PrintImgStats and its results
 #include "transforms/wgnoise.h"   // ImgFixWGNoiseSeed
 
@@ -93,24 +89,13 @@ struct Image {
     }
 };
 
-// A pixel buffer as the tool's reader makes it: large ones aligned to 2 MiB
-// and marked for huge pages (a fresh 32 MiB buffer otherwise costs a page
-// fault per 4 KiB), all of them blocks that free and realloc accept.
+// A pixel buffer as the tool's reader makes it (never of 0 bytes, which
+// malloc may answer with null).
 unsigned char* AllocatePixels(std::size_t bytes)
 {
-#if defined(__linux__) && defined(MADV_HUGEPAGE)
-    constexpr std::size_t hugePage = std::size_t(2) << 20;
-    if (bytes >= 2 * hugePage) {
-        std::size_t rounded = (bytes + hugePage - 1) / hugePage * hugePage;
-        void* block = nullptr;
-        if (posix_memalign(&block, hugePage, rounded) != 0) throw std::bad_alloc();
-        madvise(block, rounded, MADV_HUGEPAGE);
-        return (unsigned char*)block;
-    }
-#endif
-    auto* block = (unsigned char*)std::malloc(bytes == 0 ? 1 : bytes);
+    void* block = AllocatePixelBuffer(bytes == 0 ? 1 : bytes);
     if (block == nullptr) throw std::bad_alloc();
-    return block;
+    return (unsigned char*)block;
 }
 
 // ---- The image store ------------------------------------------------------------

@@ -30,16 +30,7 @@ if ! GRAYFIX_DEB_NO_APT=1 GRAYFIX_DEB_BUILD="$work/build" GRAYFIX_DEB_OUT="$work
 fi
 deb=$work/out/grayfix_${version}_$arch.deb
 
-passed=0 failed=0
-# check WHAT GOT WANT
-check() {
-    if [[ $2 == "$3" ]]; then
-        ((passed++))
-    else
-        printf 'FAIL: %s\n  got:  %s\n  want: %s\n' "$1" "$2" "$3"
-        ((failed++))
-    fi
-}
+source "$(dirname "${BASH_SOURCE[0]}")/check.sh"  # check WHAT GOT WANT
 
 # python3-grayfix too, where the build made the Python module.
 python_deb=""

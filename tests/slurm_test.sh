@@ -56,15 +56,7 @@ cleanup() {
 trap cleanup EXIT
 trap 'exit 2' HUP INT TERM
 
-# check WHAT GOT WANT
-check() {
-    if [[ $2 == "$3" ]]; then
-        ((passed++))
-    else
-        printf 'FAIL: %s\n  got:  %s\n  want: %s\n' "$1" "$2" "$3"
-        ((failed++))
-    fi
-}
+source "$(dirname "${BASH_SOURCE[0]}")/check.sh"  # check WHAT GOT WANT
 
 finish() {
     echo "$passed passed, $failed failed"

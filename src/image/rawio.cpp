@@ -21,7 +21,7 @@
 // itself (a 32 MiB image took ten times as long to read). The block stays a
 // plain allocation that free and realloc accept. Small buffers, as in tests,
 // are not worth a 2 MiB alignment.
-static void* AllocateLarge(std::size_t bytes)
+void* AllocatePixelBuffer(std::size_t bytes)
 {
 #if defined(__linux__) && defined(MADV_HUGEPAGE)
     constexpr std::size_t hugePage = std::size_t(2) << 20;
@@ -54,7 +54,7 @@ unsigned char* ReadRaw(const char* fileName, int skip, int width, int height, in
         || width * bytesPerPixel > INT_MAX / height)
         ReadFailed(file, nullptr, "ReadRaw: Cannot allocate", ExitPixelMemory);
     std::size_t rowSize = (std::size_t)width * (std::size_t)bytesPerPixel;
-    auto* buffer = (unsigned char*)AllocateLarge(rowSize * (std::size_t)height);
+    auto* buffer = (unsigned char*)AllocatePixelBuffer(rowSize * (std::size_t)height);
     if (buffer == nullptr) ReadFailed(file, nullptr, "ReadRaw: Cannot allocate", ExitPixelMemory);
     std::fseek(file, skip, SEEK_SET);  // a skip past the end shows up as too short
     if (std::fread(buffer, rowSize, (std::size_t)height, file) < (std::size_t)height)
