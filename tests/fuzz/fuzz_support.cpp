@@ -41,8 +41,8 @@ static std::unordered_set<FILE*>& LiveStreams()
     return *streams;
 }
 
-// Large blocks (the statistics' 256 KiB histogram, twice per run) would be
-// fresh mappings every time, and the page faults would cost more than the
+// Large blocks (the statistics' 256 KiB histogram, once or twice per run)
+// would be fresh mappings every time, and the page faults would cost more than the
 // rest of the run. A few freed ones are kept for the next request of the
 // same size, poisoned meanwhile so that a use after free is still caught.
 namespace {
