@@ -34,20 +34,6 @@ namespace {
 
 // ---- Refusals -----------------------------------------------------------------
 
-// A refusal of the core, unwound to the call that caused it.
-struct Stop {
-    int status;
-    std::string message;
-};
-
-// Installed as the core's stop handler: FatalError and failed checks throw
-// instead of ending the interpreter. A check's text is its condition.
-[[noreturn]] void ThrowStop(const char* message, int status)
-{
-    if (status == ExitCheckFailed) throw Stop{status, std::string("check failed: ") + message};
-    throw Stop{status, message};
-}
-
 // Module objects, kept for the life of the process (never released after the
 // interpreter has gone).
 py::handle ErrorType;  // grayfix.Error, a ValueError with .status
@@ -191,10 +177,11 @@ Outcome RunInStore(Work work)
     };
     try {
         work();
-    } catch (const Stop& stop) {
+    } catch (const GrayfixStop& stop) {  // a refusal, unwound to the call that caused it
         outcome.stopped = true;
         outcome.status = stop.status;
-        outcome.message = stop.message;
+        // A check's text is its condition.
+        outcome.message = stop.status == ExitCheckFailed ? "check failed: " + stop.text : stop.text;
     } catch (...) {
         finish();
         throw;
@@ -481,7 +468,7 @@ py::array ImageArray(py::object self)
 
 PYBIND11_MODULE(grayfix, m)
 {
-    SetStopHandler(ThrowStop);
+    SetStopHandler(ThrowGrayfixStop);  // refusals throw instead of ending the interpreter
 
     m.doc() = "grayfix: statistics and transforms of grayscale images, byte for byte as the "
               "grayfix tool computes them.\n\n"
@@ -490,7 +477,7 @@ PYBIND11_MODULE(grayfix, m)
               "one after another.";
     m.attr("__version__") = GRAYFIX_VERSION;
 
-    ErrorType = (new py::exception<Stop>(m, "Error", PyExc_ValueError))->ptr();
+    ErrorType = (new py::exception<GrayfixStop>(m, "Error", PyExc_ValueError))->ptr();
     ErrorType.attr("status") = py::none();
     ErrorType.attr("__doc__") =
         "A refusal of grayfix: str() is the tool's message (a failed check reads "

@@ -163,6 +163,8 @@ void PrintUsage()
 
 void SetStopHandler(StopHandler handler) { Stop = handler; }
 
+void ThrowGrayfixStop(const char* message, int status) { throw GrayfixStop{status, message}; }
+
 // Ends the run once its last words are on standard error.
 [[noreturn]] static void EndRun(int status)
 {

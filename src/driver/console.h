@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdio>
+#include <string>
 
 // Exit statuses, one per class of error.
 enum ExitStatus {
@@ -36,11 +37,19 @@ void PrintUsage();
 [[noreturn]] void FatalError(const char* message, int status);
 
 // A program that embeds grayfix and must not end with a refusal (the Python
-// module, the fuzz targets) installs a handler that unwinds instead. It gets FatalError's message
-// (for a failed check, the condition text) and the status before anything is
-// printed, and must not return. The tool installs none.
+// module, the fuzz targets) installs a handler that unwinds instead. It gets
+// FatalError's message (for a failed check, the condition text) and the status
+// before anything is printed, and must not return. The tool installs none.
 using StopHandler = void (*)(const char* message, int status);
 void SetStopHandler(StopHandler handler);
+
+// What a stopped run would have ended with, thrown by ThrowGrayfixStop, the
+// handler both embedders install.
+struct GrayfixStop {
+    int status;        // the exit status of the run
+    std::string text;  // FatalError's message, or the failed check's condition
+};
+[[noreturn]] void ThrowGrayfixStop(const char* message, int status);
 
 // Ends the run after a failed internal check: flushes the reports, writes
 // one line naming the source position and quoting the condition, and exits

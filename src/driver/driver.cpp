@@ -228,9 +228,9 @@ static ImageState CurrentImageState()
 // Brings the statistics up to date after the transform switch ran, recomputing
 // only what it may have changed. Crop and downsize change pixels only when
 // they change the size: a crop as large as the image starts at (0, 0), and
-// only a downsize by 1 keeps the size. The byte
-// order swap keeps every intensity and changes only how it is stored, so only
-// the checksum of the stored bytes.
+// only a downsize by 1 keeps the size. The byte-order swap keeps every
+// intensity and changes only how it is stored, so only the checksum of the
+// stored bytes.
 static void UpdateStatistics(const char* transform, const ImageState& before)
 {
     ImageState after = CurrentImageState();

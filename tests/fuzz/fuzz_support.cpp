@@ -183,15 +183,10 @@ static void RemoveScratch()
     std::filesystem::remove_all(scratchDir, ignored);
 }
 
-[[noreturn]] static void ThrowStop(const char* message, int status)
-{
-    throw GrayfixStop{status, message};
-}
-
 void FuzzInit()
 {
     if (!scratchDir.empty()) return;
-    SetStopHandler(ThrowStop);
+    SetStopHandler(ThrowGrayfixStop);  // one process tries millions of inputs
     reportFd = dup(2);  // libFuzzer's -close_fd_mask=2 closes standard error later
     int devNull = open("/dev/null", O_WRONLY);
     if (devNull >= 0) {

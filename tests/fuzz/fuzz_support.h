@@ -7,15 +7,7 @@
 #include <cstdint>
 #include <string>
 
-#include "driver/console.h"  // SetStopHandler
-
-// What a run would have ended with: FuzzInit installs a stop handler that
-// throws it, so that one process can try millions of inputs and the target
-// can check the status and text the tool would have ended with.
-struct GrayfixStop {
-    int status;        // the exit status of the run
-    std::string text;  // FatalError's message, or the failed check's condition
-};
+#include "driver/console.h"  // GrayfixStop, which FuzzInit's stop handler throws
 
 // How one call into grayfix ended.
 struct Outcome {
