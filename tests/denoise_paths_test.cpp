@@ -61,22 +61,29 @@ TEST_F(DenoisePathsTest, HistogramMatchesSelectionEverywhere)
                     // Per-column counts are built for each vector path; those of 2-byte
                     // samples go in vertical strips, here as wide as the image or a few
                     // columns (at least the radius), so that windows cross strip borders.
+                    // Medians of 2-byte samples also come from tiles, of the engine's own
+                    // size or a few pixels, so that windows cross tiles and bands.
                     int strip = 1 + (int)(random() % 4);
                     for (int simd = -1; simd <= SimdAvx512; ++simd) {
                         if (simd >= 0 && !SetPath((SimdPath)simd)) continue;
-                        for (int strips = 0; strips <= (bpp > 8 && simd >= 0); ++strips) {
-                            SetDenoiseStripWidth(strips ? strip : 0);
-                            DenoisePath path = simd < 0 ? DenoiseRunningCounts : DenoiseColumnCounts;
-                            std::vector<int> counted = DenoisedBy(path, width, height, bpp, pixels,
-                                                                  bigEndian, r, mode);
-                            ASSERT_EQ(counted, selected)
-                                << width << "x" << height << " depth " << bpp << " bigEndian "
-                                << bigEndian << " radius " << r << " mode " << mode << " kind "
-                                << kind
-                                << (simd < 0 ? " running"
-                                             : " columns, vector path " + std::to_string(simd))
-                                << (strips ? " strips of " + std::to_string(strip) : "");
-                        }
+                        for (int tiles = 0; tiles <= (bpp > 8 && simd >= 0 && mode == 0); ++tiles)
+                            for (int strips = 0; strips <= (bpp > 8 && simd >= 0); ++strips) {
+                                SetDenoiseStripWidth(strips ? strip : 0);
+                                DenoisePath path = simd < 0 ? DenoiseRunningCounts
+                                                 : tiles    ? DenoiseTileRanks
+                                                            : DenoiseColumnCounts;
+                                std::vector<int> counted = DenoisedBy(path, width, height, bpp,
+                                                                      pixels, bigEndian, r, mode);
+                                ASSERT_EQ(counted, selected)
+                                    << width << "x" << height << " depth " << bpp << " bigEndian "
+                                    << bigEndian << " radius " << r << " mode " << mode << " kind "
+                                    << kind
+                                    << (simd < 0 ? " running"
+                                                 : (tiles ? " tiles" : " columns")
+                                                       + std::string(", vector path ")
+                                                       + std::to_string(simd))
+                                    << (strips ? " side " + std::to_string(strip) : "");
+                            }
                     }
                 }
             }
@@ -94,8 +101,8 @@ TEST_F(DenoisePathsTest, StripWidthRefusesNegative)
     EXPECT_EQ(DenoisedBy(DenoiseColumnCounts, 9, 4, 16, pixels, 1, 3, 0), selected);
 }
 
-// Large windows of 2-byte samples take the per-column counts on their own (median from
-// radius 14, modes 2 and 3 from 8), and an image wider than the counts' strips of about
+// Large windows of 2-byte samples take the per-column counts on their own (modes 2 and 3
+// from radius 8), medians the tiles, and an image wider than the counts' strips of about
 // 256 columns goes in several: each result still matches selection, on every vector path.
 class DenoiseStripsTest : public OnEveryPath<SimdPath> {
 protected:

@@ -37,6 +37,9 @@ bool SetDenoiseStripWidth(int columns)
     return true;
 }
 
+// The tiles' side that a test asks for, or 0 for the engine's own.
+static int TileSide() { return Path == DenoiseTileRanks ? StripWidth : 0; }
+
 // The output columns of each strip of the per-column counts of 2-byte samples, or 0 for
 // the running counts. The column counts cost the same at every radius, the running counts
 // grow with it; where they cross depends on the mode, since the median takes the column
@@ -51,14 +54,14 @@ static int Columns16Step(int radius, int mode)
     int rx = std::min(radius, ImgImageWidth - 1), ry = std::min(radius, ImgImageHeight - 1);
     long long fit = ColumnCounts16Strip(radius);
     if (fit < std::max(rx, 1)) return 0;
-    if (Path == DenoiseColumnCounts)
+    if (Path == DenoiseColumnCounts || Path == DenoiseTileRanks)
         return (int)(StripWidth > 0 ? std::min<long long>(fit, std::max(StripWidth, rx)) : fit);
     static constexpr int from[4] = {14, 3, 8, 8};  // the least radius per mode
     bool fits = fit >= ImgImageWidth || fit >= 2LL * rx + 1;
     return fits && std::min(rx, ry) >= from[mode] ? (int)fit : 0;
 }
 
-enum class Engine { Selection, RunningCounts, ColumnCounts, ColumnCounts16 };
+enum class Engine { Selection, RunningCounts, ColumnCounts, ColumnCounts16, TileRanks };
 struct Choice {
     Engine engine;
     int step = 0;  // ColumnCounts16: output columns a strip
@@ -69,10 +72,13 @@ struct Choice {
 // fit, and for 2-byte ones where Columns16Step takes them.
 template <typename T> static Choice ChooseEngine(int radius, int mode)
 {
-    bool counts = Path == DenoiseRunningCounts || Path == DenoiseColumnCounts
+    bool counts = Path == DenoiseRunningCounts || Path == DenoiseColumnCounts || Path == DenoiseTileRanks
                || (Path == DenoiseAuto && radius >= 3);
     if (!counts || !RunningCountsFit()) return {Engine::Selection};
     if (Path == DenoiseRunningCounts) return {Engine::RunningCounts};
+    if (sizeof(T) == 2 && mode == 0 && (Path == DenoiseTileRanks || Path == DenoiseAuto)
+        && TileRanksBand(radius, TileSide()) > 0)
+        return {Engine::TileRanks};
     if (sizeof(T) == 1) return {ColumnCountsFit(radius) ? Engine::ColumnCounts : Engine::RunningCounts};
     int step = Columns16Step(radius, mode);
     return step > 0 ? Choice{Engine::ColumnCounts16, step} : Choice{Engine::RunningCounts};
@@ -97,6 +103,7 @@ template <typename T> static void Denoise(int radius, int mode)
     case Engine::RunningCounts: DenoiseByRunningCounts<T>(radius, mode); break;
     case Engine::ColumnCounts: DenoiseKernelsForRun().columns(radius, mode); break;
     case Engine::ColumnCounts16: DenoiseKernelsForRun().columns16(radius, mode, choice.step); break;
+    case Engine::TileRanks: DenoiseKernelsForRun().tiles16(radius, TileSide()); break;
     }
 }
 

@@ -23,3 +23,9 @@ bool ColumnCountsFit(int radius);
 // about 3 MB at any width: the most output columns a strip may have for this radius (the
 // whole width where it fits), or 0 for windows too large for these counts.
 long long ColumnCounts16Strip(int radius);
+
+// Medians of 2-byte samples from their order within tiles (tile_ranks.h, built per vector
+// path, through DenoiseKernelsForRun().tiles16): the output rows of a band for this
+// radius (tile, when positive, the tiles' side), or 0 where its rows would not fit about
+// 2.5 MB or the windows are too large for its tiles.
+int TileRanksBand(int radius, int tile);

@@ -24,3 +24,9 @@ long long ColumnCounts16Strip(int radius)
     int rx = Least(radius, ImgImageWidth - 1), ry = Least(radius, ImgImageHeight - 1);
     return StripWidth16(rx, ry, ImgImageWidth);
 }
+
+int TileRanksBand(int radius, int tile)
+{
+    int rx = Least(radius, ImgImageWidth - 1), ry = Least(radius, ImgImageHeight - 1);
+    return BandRows(rx, ry, ImgImageWidth, tile);
+}

@@ -25,6 +25,9 @@ struct DenoiseKernels {
     // The same for 2-byte samples (column_counts16.h), in vertical strips of step output
     // columns: at least the clipped radius, at most ColumnCounts16Strip(radius).
     void (*columns16)(int radius, int mode, int step);
+    // Medians of 2-byte samples from their order within tiles (tile_ranks.h), for a radius
+    // that TileRanksBand accepts; tile, when positive, is the tiles' side.
+    void (*tiles16)(int radius, int tile);
 };
 
 // The table built for the processor path of this run (SimdPath, support/cpu.h).

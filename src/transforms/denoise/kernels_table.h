@@ -7,6 +7,7 @@
 #include "transforms/denoise/column_counts16.h"
 #include "transforms/denoise/full_window.h"
 #include "transforms/denoise/kernels.h"
+#include "transforms/denoise/tile_ranks.h"
 
 namespace {
 
@@ -26,6 +27,7 @@ constexpr DenoiseKernels MakeDenoiseKernels()
         DenoiseEdgeRow<uint16_t>,
         DenoiseByColumnCounts,
         DenoiseByColumnCounts16,
+        DenoiseByTileRanks,
     };
 }
 
