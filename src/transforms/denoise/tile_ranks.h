@@ -186,24 +186,40 @@ constexpr BitTable BitsInByte = [] {
     return 64 * (first + !inFirst) + SelectBit(inFirst ? low : high, inFirst ? j : j - inLow);
 }
 
-// Positions below p among the columns of the window in local row y.
+// Positions below p among the columns of the window in local row y. The vector loads may
+// read up to a vector past the row's end: the array has room for it.
 [[gnu::always_inline]] inline int RowBelow(const Tile& t, const Window& win, int y, int p)
 {
     const uint16_t* position = t.position + (std::size_t)y * t.w + win.left;
+    int below = 0;
 #if defined(__AVX512BW__)
     __m512i bound = _mm512_set1_epi16((short)p);
-    int below = 0;
     for (int i = 0; i < win.columns; i += 32) {
         __mmask32 lanes = win.columns - i >= 32 ? ~0u : (1u << (win.columns - i)) - 1;
         __m512i v = _mm512_maskz_loadu_epi16(lanes, position + i);
         below += __builtin_popcount(_mm512_mask_cmplt_epu16_mask(lanes, v, bound));
     }
-    return below;
+#elif defined(__AVX2__)
+    // Unsigned order from the signed comparison, both sides shifted by 0x8000.
+    __m256i flip = _mm256_set1_epi16(-0x8000), bound = _mm256_set1_epi16((short)(p ^ 0x8000));
+    for (int i = 0; i < win.columns; i += 16) {
+        __m256i v = _mm256_xor_si256(_mm256_loadu_si256((const __m256i*)(position + i)), flip);
+        auto lt = (unsigned)_mm256_movemask_epi8(_mm256_cmpgt_epi16(bound, v));
+        int lanes = Least(16, win.columns - i);
+        below += __builtin_popcount(lanes == 16 ? lt : lt & ((1u << (2 * lanes)) - 1)) / 2;
+    }
+#elif defined(__SSE2__)
+    __m128i flip = _mm_set1_epi16(-0x8000), bound = _mm_set1_epi16((short)(p ^ 0x8000));
+    for (int i = 0; i < win.columns; i += 8) {
+        __m128i v = _mm_xor_si128(_mm_loadu_si128((const __m128i*)(position + i)), flip);
+        auto lt = (unsigned)_mm_movemask_epi8(_mm_cmpgt_epi16(bound, v));
+        int lanes = Least(8, win.columns - i);
+        below += __builtin_popcount(lt & ((1u << (2 * lanes)) - 1)) / 2;
+    }
 #else
-    int below = 0;
     for (int i = 0; i < win.columns; ++i) below += position[i] < p;
-    return below;
 #endif
+    return below;
 }
 
 // Sorts the samples of rows 0 .. h-1, columns x0 .. x0+w-1 of rows (stride samples
@@ -325,7 +341,7 @@ void DenoiseByTileRanks(int radius, int tile)
     t.value = (uint16_t*)std::malloc(span * sizeof(uint16_t));
     t.row = (uint8_t*)std::malloc(span + 128);
     t.column = (uint8_t*)std::malloc(span + 128);
-    t.position = (uint16_t*)std::malloc(span * sizeof(uint16_t));
+    t.position = (uint16_t*)std::malloc((span + 16) * sizeof(uint16_t));
     auto* source = (uint16_t*)std::malloc((std::size_t)sourceRows * width * sizeof(uint16_t));
     auto* results = (uint16_t*)std::malloc((std::size_t)bandRows * width * sizeof(uint16_t));
     CHECK(t.keys && t.spare && t.value && t.row && t.column && t.position && source && results);
