@@ -66,6 +66,7 @@ struct Tile {
     int w = 0, h = 0, count = 0;  // columns, rows and samples
     uint32_t* keys;               // value << 16 | row << 8 | column, then sorted
     uint32_t* spare;
+    unsigned* counts;             // per level from the least sample, where the levels are few
     uint16_t* value;              // by position in the sorted order
     uint8_t* row;                 // by position; padded with MostSpan to whole words
     uint8_t* column;
@@ -229,28 +230,57 @@ inline void SortTile(Tile& t, const uint16_t* rows, std::size_t stride, int x0, 
     t.w = w;
     t.h = h;
     t.count = w * h;
-    unsigned low[256] = {}, high[256] = {};
-    uint32_t* keys = t.keys;
+    unsigned least = 65535, most = 0;
     for (int y = 0; y < h; ++y) {
         const uint16_t* in = rows + (std::size_t)y * stride + x0;
         for (int x = 0; x < w; ++x) {
-            uint32_t v = in[x];
-            ++low[v & 255];
-            ++high[v >> 8];
-            *keys++ = v << 16 | (uint32_t)y << 8 | (uint32_t)x;
+            least = Least<unsigned>(least, in[x]);
+            most = Greatest<unsigned>(most, in[x]);
         }
     }
-    // Two stable passes, the low byte of the value first.
-    unsigned sumLow = 0, sumHigh = 0;
-    for (int i = 0; i < 256; ++i) {
-        unsigned l = low[i], hi = high[i];
-        low[i] = sumLow;
-        high[i] = sumHigh;
-        sumLow += l;
-        sumHigh += hi;
+    unsigned range = most - least + 1;
+    if (range <= 4 * (unsigned)t.count) {
+        // Few levels for the samples: one counting pass, one placing pass.
+        unsigned* counts = t.counts;
+        std::memset(counts, 0, range * sizeof *counts);
+        for (int y = 0; y < h; ++y) {
+            const uint16_t* in = rows + (std::size_t)y * stride + x0;
+            for (int x = 0; x < w; ++x) ++counts[in[x] - least];
+        }
+        for (unsigned i = 0, sum = 0; i < range; ++i) {
+            unsigned c = counts[i];
+            counts[i] = sum;
+            sum += c;
+        }
+        for (int y = 0; y < h; ++y) {
+            const uint16_t* in = rows + (std::size_t)y * stride + x0;
+            for (int x = 0; x < w; ++x)
+                t.keys[counts[in[x] - least]++] = (uint32_t)in[x] << 16 | (uint32_t)y << 8 | (uint32_t)x;
+        }
+    } else {
+        // Two stable passes over the keys, the low byte of the value first.
+        unsigned low[256] = {}, high[256] = {};
+        uint32_t* keys = t.keys;
+        for (int y = 0; y < h; ++y) {
+            const uint16_t* in = rows + (std::size_t)y * stride + x0;
+            for (int x = 0; x < w; ++x) {
+                uint32_t v = in[x];
+                ++low[v & 255];
+                ++high[v >> 8];
+                *keys++ = v << 16 | (uint32_t)y << 8 | (uint32_t)x;
+            }
+        }
+        unsigned sumLow = 0, sumHigh = 0;
+        for (int i = 0; i < 256; ++i) {
+            unsigned l = low[i], hi = high[i];
+            low[i] = sumLow;
+            high[i] = sumHigh;
+            sumLow += l;
+            sumHigh += hi;
+        }
+        for (int i = 0; i < t.count; ++i) t.spare[low[(t.keys[i] >> 16) & 255]++] = t.keys[i];
+        for (int i = 0; i < t.count; ++i) t.keys[high[t.spare[i] >> 24]++] = t.spare[i];
     }
-    for (int i = 0; i < t.count; ++i) t.spare[low[(t.keys[i] >> 16) & 255]++] = t.keys[i];
-    for (int i = 0; i < t.count; ++i) t.keys[high[t.spare[i] >> 24]++] = t.spare[i];
     for (int p = 0; p < t.count; ++p) {
         uint32_t key = t.keys[p];
         int y = (int)(key >> 8 & 255), x = (int)(key & 255);
@@ -338,13 +368,14 @@ void DenoiseByTileRanks(int radius, int tile)
     Tile t;
     t.keys = (uint32_t*)std::malloc(span * sizeof(uint32_t));
     t.spare = (uint32_t*)std::malloc(span * sizeof(uint32_t));
+    t.counts = (unsigned*)std::malloc(4 * span * sizeof(unsigned));
     t.value = (uint16_t*)std::malloc(span * sizeof(uint16_t));
     t.row = (uint8_t*)std::malloc(span + 128);
     t.column = (uint8_t*)std::malloc(span + 128);
     t.position = (uint16_t*)std::malloc((span + 16) * sizeof(uint16_t));
     auto* source = (uint16_t*)std::malloc((std::size_t)sourceRows * width * sizeof(uint16_t));
     auto* results = (uint16_t*)std::malloc((std::size_t)bandRows * width * sizeof(uint16_t));
-    CHECK(t.keys && t.spare && t.value && t.row && t.column && t.position && source && results);
+    CHECK(t.keys && t.spare && t.counts && t.value && t.row && t.column && t.position && source && results);
 
     int loaded = 0;  // source holds image rows first .. loaded-1
     int first = 0;
@@ -375,6 +406,7 @@ void DenoiseByTileRanks(int radius, int tile)
     std::free(t.column);
     std::free(t.row);
     std::free(t.value);
+    std::free(t.counts);
     std::free(t.spare);
     std::free(t.keys);
 }
