@@ -12,7 +12,8 @@ const ProcessorFeatures& Cpu()
         __builtin_cpu_init();
         cpu.avx2 = __builtin_cpu_supports("avx2");
         bool avx512f = __builtin_cpu_supports("avx512f");
-        cpu.avx512 = avx512f && __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512vl");
+        cpu.avx512 = avx512f && __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512vl")
+                  && __builtin_cpu_supports("bmi2");  // every such processor has it
         cpu.avx512dq = avx512f && __builtin_cpu_supports("avx512dq");
         cpu.clmul = __builtin_cpu_supports("pclmul") && __builtin_cpu_supports("ssse3")
                  && __builtin_cpu_supports("sse4.1");
@@ -23,7 +24,7 @@ const ProcessorFeatures& Cpu()
     return features;
 }
 
-// Every *_avx512.cpp file is built for AVX2 and AVX-512 F/BW/VL (CMakeLists.txt), so each
+// Every *_avx512.cpp file is built for AVX2, AVX-512 F/BW/VL and BMI2 (CMakeLists.txt), so each
 // AVX-512 path needs all of them, and the variates' path DQ as well.
 bool PathAvailable(SimdPath path)
 {

@@ -12,7 +12,7 @@
 
 struct ProcessorFeatures {
     bool avx2 = false;
-    bool avx512 = false;    // AVX-512 F, BW and VL
+    bool avx512 = false;    // AVX-512 F, BW and VL, and BMI2
     bool avx512dq = false;  // AVX-512 F and DQ
     bool clmul = false;     // PCLMULQDQ with SSSE3 and SSE4.1
     bool vpclmulqdq = false;

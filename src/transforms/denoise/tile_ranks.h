@@ -4,20 +4,22 @@
 // kernels_table.h; internal linkage, as for the other kernels.
 //
 // A tile is a block of output pixels together with every sample their windows read. Its
-// samples are sorted once (a radix sort by value); a window is then a set of positions in
-// that order, and its median the member with n / 2 members before it. Down each output
-// column the window loses one row and gains one, which moves the count of members before
-// the last median's position by what those rows hold below it; from there the median is
-// found by hopping over members, 64 positions at a time: a position is a member when its
-// sample's row and column lie in the window, which one vector comparison tells for 64.
+// samples are sorted once by value (counted per level when the levels between the least
+// and the greatest are no more than the samples, else in two radix passes of a byte); a
+// window is then a set of positions in that order, and its median the member with n / 2
+// members before it. Down each output column the window loses one row and gains one,
+// which moves the count of members before the last median's position by what those rows
+// hold below it; from there the median is found by hopping over members, 64 positions at
+// a time: a position is a member when its sample's row and column lie in the window,
+// which one vector comparison tells for 64.
 // Tiles are sized so that about one position in nine is a member.
 //
 // The image goes in bands of tile rows. A band reads its rows and radius more on either
 // side from the store into a buffer, and its results go back once the next band has kept
 // the rows it shares with this one, so that every window sees the image as it was. What
 // the engine takes beside the image: those rows and the band's results (within about
-// 2.5 MB, or it declines), and the arrays of one tile (at most 65,025 samples, 14 bytes
-// each; 0.2 MB at radius 10).
+// 2.5 MB, or it declines), and the arrays of one tile (at most 65,025 samples, 12 bytes
+// each; 0.1 MB at radius 10).
 #pragma once
 
 #include <cstddef>
@@ -64,10 +66,9 @@ inline int BandRows(int rx, int ry, int width, int tile)
 
 struct Tile {
     int w = 0, h = 0, count = 0;  // columns, rows and samples
-    uint32_t* keys;               // value << 16 | row << 8 | column, then sorted
-    uint32_t* spare;
-    unsigned* counts;             // per level from the least sample, where the levels are few
-    uint16_t* value;              // by position in the sorted order
+    uint32_t* keys;               // value << 16 | row << 8 | column, sorted by value: the
+                                  // value at a position is its key's top half
+    uint32_t* spare;              // the radix sort's other half, or counts per level
     uint8_t* row;                 // by position; padded with MostSpan to whole words
     uint8_t* column;
     uint16_t* position;           // by local index row * w + column
@@ -124,7 +125,8 @@ struct Window {
 #endif
 }
 
-// The bit of m (from 0) that k set bits precede, in broadword steps.
+// The bit of m (from 0) that k set bits precede: one instruction where the path has it,
+// else broadword steps.
 struct BitTable {
     uint8_t at[256][8];
 };
@@ -137,6 +139,9 @@ constexpr BitTable BitsInByte = [] {
 }();
 [[gnu::always_inline]] inline int SelectBit(uint64_t m, int k)
 {
+#if defined(__BMI2__)
+    return __builtin_ctzll(_pdep_u64(uint64_t(1) << k, m));
+#else
     constexpr uint64_t ones = 0x0101010101010101;
     uint64_t s = m - (m >> 1 & 0x5555555555555555);
     s = (s & 0x3333333333333333) + (s >> 2 & 0x3333333333333333);
@@ -146,6 +151,7 @@ constexpr BitTable BitsInByte = [] {
     int byte = __builtin_popcountll(((k * ones | 0x8080808080808080) - upTo) & 0x8080808080808080);
     int before = (int)((upTo << 8) >> (8 * byte) & 255);
     return 8 * byte + BitsInByte.at[(m >> (8 * byte)) & 255][k - before];
+#endif
 }
 
 // The position of the window's member of the given rank, from position p with before
@@ -239,9 +245,9 @@ inline void SortTile(Tile& t, const uint16_t* rows, std::size_t stride, int x0, 
         }
     }
     unsigned range = most - least + 1;
-    if (range <= 4 * (unsigned)t.count) {
+    if (range <= (unsigned)t.count) {
         // Few levels for the samples: one counting pass, one placing pass.
-        unsigned* counts = t.counts;
+        uint32_t* counts = t.spare;
         std::memset(counts, 0, range * sizeof *counts);
         for (int y = 0; y < h; ++y) {
             const uint16_t* in = rows + (std::size_t)y * stride + x0;
@@ -284,7 +290,6 @@ inline void SortTile(Tile& t, const uint16_t* rows, std::size_t stride, int x0, 
     for (int p = 0; p < t.count; ++p) {
         uint32_t key = t.keys[p];
         int y = (int)(key >> 8 & 255), x = (int)(key & 255);
-        t.value[p] = (uint16_t)(key >> 16);
         t.row[p] = (uint8_t)y;
         t.column[p] = (uint8_t)x;
         t.position[y * w + x] = (uint16_t)p;
@@ -316,7 +321,7 @@ template <int Lanes>
         for (int y = win[i].top; y < win[i].top + win[i].rows; ++y) below += RowBelow(t, win[i], y, top);
         before[i] = win[i].rows * win[i].columns / 2;
         top = p[i] = Seek(t, win[i], top, below, before[i]);
-        out[i] = t.value[p[i]];
+        out[i] = (uint16_t)(t.keys[p[i]] >> 16);
     }
     for (int y = oy0 + 1; y < oy1; ++y) {
         ++cy;
@@ -335,7 +340,7 @@ template <int Lanes>
             int rank = win[i].rows * win[i].columns / 2;
             p[i] = Seek(t, win[i], p[i], before[i], rank);
             before[i] = rank;
-            row[i] = t.value[p[i]];
+            row[i] = (uint16_t)(t.keys[p[i]] >> 16);
         }
     }
 }
@@ -368,14 +373,12 @@ void DenoiseByTileRanks(int radius, int tile)
     Tile t;
     t.keys = (uint32_t*)std::malloc(span * sizeof(uint32_t));
     t.spare = (uint32_t*)std::malloc(span * sizeof(uint32_t));
-    t.counts = (unsigned*)std::malloc(4 * span * sizeof(unsigned));
-    t.value = (uint16_t*)std::malloc(span * sizeof(uint16_t));
     t.row = (uint8_t*)std::malloc(span + 128);
     t.column = (uint8_t*)std::malloc(span + 128);
     t.position = (uint16_t*)std::malloc((span + 16) * sizeof(uint16_t));
     auto* source = (uint16_t*)std::malloc((std::size_t)sourceRows * width * sizeof(uint16_t));
     auto* results = (uint16_t*)std::malloc((std::size_t)bandRows * width * sizeof(uint16_t));
-    CHECK(t.keys && t.spare && t.counts && t.value && t.row && t.column && t.position && source && results);
+    CHECK(t.keys && t.spare && t.row && t.column && t.position && source && results);
 
     int loaded = 0;  // source holds image rows first .. loaded-1
     int first = 0;
@@ -405,8 +408,6 @@ void DenoiseByTileRanks(int radius, int tile)
     std::free(t.position);
     std::free(t.column);
     std::free(t.row);
-    std::free(t.value);
-    std::free(t.counts);
     std::free(t.spare);
     std::free(t.keys);
 }
