@@ -131,6 +131,23 @@ TEST_P(DenoiseStripsTest, WideImageMatchesSelection)
     }
 }
 
+// 2-byte medians from radius 3 go in tiles of 4 * radius + 3 pixels and bands of as many
+// rows: an image of several of each in both directions still matches selection.
+TEST_P(DenoiseStripsTest, TiledMediansMatchSelection)
+{
+    std::mt19937 random(78);
+    int width = 97, height = 64;
+    for (Levels kind : {Levels::Few, Levels::Any}) {
+        std::vector<int> pixels = RandomLevels(random, width * height, 16, kind, 5);
+        for (int radius : {3, 4, 7}) {
+            std::vector<int> selected = DenoisedBy(DenoiseSelection, width, height, 16, pixels, 1,
+                                                   radius, 0);
+            ASSERT_EQ(DenoisedBy(DenoiseAuto, width, height, 16, pixels, 1, radius, 0), selected)
+                << "kind " << (int)kind << " radius " << radius;
+        }
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(Paths, DenoiseStripsTest,
                          ::testing::Values(SimdBaseline, SimdAvx2, SimdAvx512), SimdPathName);
 

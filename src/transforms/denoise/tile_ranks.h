@@ -50,13 +50,21 @@ constexpr std::size_t RowsBudget = std::size_t(5) << 19;
 // changed from spans of 2.5 to 4.5 windows.
 constexpr int TileSide(int r) { return Least(4 * r + 3, MostSpan - 2 * r); }
 
+// The tiles' side for clipped radii rx and ry: the one asked for (when positive) or the
+// engine's own, within MostSpan.
+constexpr int Side(int rx, int ry, int tile)
+{
+    int r = Greatest(rx, ry);
+    return tile > 0 ? Least(tile, MostSpan - 2 * r) : TileSide(r);
+}
+
 // Output rows of a band for clipped radii rx and ry on this image, or 0 when the tiles or
 // the band's rows do not fit (very large radii, or images so wide that a band would hold
 // only a few rows).
 inline int BandRows(int rx, int ry, int width, int tile)
 {
     if (2 * rx + 1 > MostSpan || 2 * ry + 1 > MostSpan) return 0;
-    int side = tile > 0 ? tile : TileSide(Greatest(rx, ry));
+    int side = Side(rx, ry, tile);
     if (side < 1) return 0;
     // (rows + 2 ry) source rows and rows of results, 2 bytes a sample
     long long fit = (long long)(RowsBudget / (4 * (std::size_t)width)) - ry;
@@ -367,7 +375,7 @@ void DenoiseByTileRanks(int radius, int tile)
     int rx = Least(radius, width - 1), ry = Least(radius, height - 1);
     int bandRows = BandRows(rx, ry, width, tile);
     CHECK(bandRows > 0);
-    int side = tile > 0 ? tile : TileSide(Greatest(rx, ry));
+    int side = Side(rx, ry, tile);
     int sourceRows = Least(height, bandRows + 2 * ry);
     std::size_t span = (std::size_t)Least(width, side + 2 * rx) * (std::size_t)sourceRows;
     Tile t;
@@ -394,11 +402,10 @@ void DenoiseByTileRanks(int radius, int tile)
             TileMedians(t, rx, ry, ox0, ox1, oy0, oy1, x0, y0, results + ox0, (std::size_t)width);
         }
         // The next band's first rows are this one's last: keep them, then write back.
-        int next = Least(height, oy1) - ry;
+        int next = oy1 - ry;
         if (next > first) {
-            int keep = loaded - Greatest(next, first);
             std::memmove(source, source + (std::size_t)(next - first) * width,
-                         (std::size_t)keep * width * sizeof(uint16_t));
+                         (std::size_t)(loaded - next) * width * sizeof(uint16_t));
             first = next;
         }
         for (int y = oy0; y < oy1; ++y) ImgWriteRow(y, results + (std::size_t)(y - oy0) * width);
