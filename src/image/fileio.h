@@ -41,3 +41,19 @@ void ReserveOutputFile(OutputFile* output, std::size_t bytes);
 bool CommitOutputFile(OutputFile* output);
 // Closes and removes an unfinished output; the path keeps what it held.
 void AbandonOutputFile(OutputFile* output);
+
+// True when writing the output (a path, or "-" for standard output) or the
+// reports and messages on standard output and standard error could change
+// the regular file open as inputFd: the same file under any name, or a
+// standard stream opened on it. Writing in place would then overwrite bytes
+// not yet read.
+bool OutputMayReachInput(int inputFd, const char* outputName);
+
+// While a file is mapped into memory, a bus error inside [begin, end) means
+// the file was cut short by someone else: the run then ends as
+// FatalError(message, status) would, with any hidden output file removed.
+// The reports must have been flushed already (a signal handler cannot).
+// A bus error elsewhere stays fatal as it always was.
+void GuardMappedInput(const void* begin, const void* end, const char* message, int status);
+// The default bus-error action again, once the mapping is gone.
+void UnguardMappedInput();
