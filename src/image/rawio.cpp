@@ -179,7 +179,10 @@ void WriteImage(const char* fileName, const unsigned char* data, int raw,
     std::size_t rowSize = (std::size_t)width * (std::size_t)bytesPerPixel;
     long header = std::ftell(output.file);  // the header is still in the stream's buffer
     if (header >= 0) ReserveOutputFile(&output, (std::size_t)header + rowSize * (std::size_t)height);
-    if (std::fwrite(data, rowSize, (std::size_t)height, output.file) < (std::size_t)height)
+    // A mapped input cut short inside its last page reads as zeros there
+    // instead of faulting: the size it has once the bytes are out tells.
+    if (std::fwrite(data, rowSize, (std::size_t)height, output.file) < (std::size_t)height
+        || MappedPixelsCutShort(data))
         OutputFailed(&output, data, "WriteImage: Error outputting image");
     if (!CommitOutputFile(&output))
         FatalError("WriteImage: Error closing output file", ExitOutputFile);
