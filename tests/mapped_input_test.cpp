@@ -159,8 +159,7 @@ TEST(MappedInputDeathTest, SizeMismatchesAreRefusedAsByTheRead)
 // zeros). Whether the statistics or the write meet it first, the run ends
 // with the short file's message and status, the output path keeps what it
 // held, and no hidden file stays.
-class CutShortUnderTheRun : public ::testing::TestWithParam<std::tuple<std::size_t, bool>> {};
-using CutShortUnderTheRunDeathTest = CutShortUnderTheRun;
+class CutShortUnderTheRunDeathTest : public ::testing::TestWithParam<std::tuple<std::size_t, bool>> {};
 
 TEST_P(CutShortUnderTheRunDeathTest, EndsAsAShortFileAndLeavesNoHiddenOutput)
 {
@@ -270,6 +269,10 @@ TEST(MappedRunTest, DescribeAndCopyMatchTheReadPath)
     EXPECT_EQ(dir.Read("out.pgm"), pgm16);
     EXPECT_EQ(RunGrayfix(dir, {raw8, "in8.raw", "-o:RAW", "out.raw"}).status, 0);
     EXPECT_EQ(dir.Read("out.raw"), SampleBytes(pixels8, 1));
+    // A transform gets pixels read into memory, which it may grow.
+    RunResult raised = RunGrayfix(dir, {"in8.pgm", "-t:increasedepth:12:0", "out.pgm"});
+    EXPECT_EQ(raised.status, 0) << raised.err;
+    EXPECT_EQ(dir.Read("out.pgm"), MakePgm(Width, Height8, 4095, pixels8));
 }
 
 // The output is the input, by any name: it ends up with its own bytes. With
