@@ -419,7 +419,9 @@ static void EndRunOnBusError(int signal, siginfo_t* info, void*)
     auto address = (std::uintptr_t)info->si_addr;
     if (address < MappedBegin || address >= MappedEnd) {
         // Not ours: the faulting access runs again and ends the process as before.
+        int saved = errno;
         sigaction(signal, &SavedBusAction, nullptr);
+        errno = saved;
         return;
     }
     if (const char* path = SignalTempPath) unlink(path);

@@ -1,5 +1,6 @@
 // rawio.cpp - ReadRaw and WriteImage: pixel bytes in and out, unconverted,
-// read and written in one block call each, straight from and into the buffer.
+// read and written in one block call each, straight from and into the buffer;
+// MapOrReadRaw, which maps the input instead where the pixels never change.
 // A failed write never touches an existing output (see fileio.h).
 
 #include "image/rawio.h"
