@@ -130,7 +130,10 @@ TEST(MappedInputDeathTest, StandardStreamsOnTheInputKeepItRead)
             {
                 int onInput = open(in.c_str(), O_WRONLY);
                 if (onInput < 0 || dup2(onInput, fd) < 0) std::exit(3);
-                std::exit(IsMappedPixelBuffer(MapOrReadRaw(in.c_str(), 0, Width, Height, 2, "out.raw")));
+                unsigned char* data = MapOrReadRaw(in.c_str(), 0, Width, Height, 2, "out.raw");
+                bool mapped = IsMappedPixelBuffer(data);
+                ReleasePixelBuffer(data);
+                std::exit(mapped);
             },
             ::testing::ExitedWithCode(0), "")
             << "descriptor " << fd;
