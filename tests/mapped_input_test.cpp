@@ -6,10 +6,13 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -197,6 +200,33 @@ TEST_P(CutShortUnderTheRunDeathTest, EndsAsAShortFileAndLeavesNoHiddenOutput)
 INSTANTIATE_TEST_SUITE_P(Cuts, CutShortUnderTheRunDeathTest,
                          ::testing::Combine(::testing::Values(Pixels16 + 19, Pixels16 / 2, 1),
                                             ::testing::Bool()));
+
+// A bus error with the input whole is not the input's: it ends the process
+// as before (by the signal, or in a sanitizer's report). With the input cut
+// short it is, whatever address comes with it.
+TEST(MappedInputDeathTest, OnlyABusErrorOfTheInputEndsTheRunOrderly)
+{
+    TempDir dir;
+    dir.Write("in.raw", RandomBytes(Pixels16, 10));
+    std::string in = dir.Path("in.raw");
+    auto raiseAfter = [&in](off_t size) {
+        struct rlimit noCore = {0, 0};
+        setrlimit(RLIMIT_CORE, &noCore);
+        unsigned char* data = MapOrReadRaw(in.c_str(), 0, Width, Height, 2, "out.raw");
+        if (!IsMappedPixelBuffer(data) || truncate(in.c_str(), size) != 0) std::exit(9);
+        raise(SIGBUS);
+        std::exit(0);
+    };
+    auto abnormal = [](int status) {
+#if defined(__SANITIZE_ADDRESS__)
+        if (WIFEXITED(status)) return WEXITSTATUS(status) != 0 && WEXITSTATUS(status) != 2;
+#endif
+        return WIFSIGNALED(status) && WTERMSIG(status) == SIGBUS;
+    };
+    EXPECT_EXIT(raiseAfter((off_t)Pixels16), abnormal, "");
+    EXPECT_EXIT(raiseAfter((off_t)Pixels16 - 1), ::testing::ExitedWithCode(2),
+                "^\ngrayfix ERROR: ReadRaw: Input file too short$");
+}
 
 // Only a run without a transform maps its input; a transform that widens
 // the buffer must never be handed a mapping.

@@ -406,9 +406,13 @@ bool OutputMayReachInput(int inputFd, const char* outputName)
 //
 // The pages of a file mapped into memory past its new end raise SIGBUS when
 // touched. The handler ends the run as FatalError would, with only
-// async-signal-safe calls (unlink, write, _exit): its text is made up front.
+// async-signal-safe calls (fstat, unlink, write, _exit): its text is made up
+// front. The file's size tells the truncation even where the fault address
+// comes garbled (qemu-user for s390x).
 
 static volatile std::uintptr_t MappedBegin = 0, MappedEnd = 0;
+static volatile int MappedFd = -1;
+static volatile long long MappedSize = 0;
 static char BusErrorText[512];
 static std::size_t BusErrorLength = 0;
 static int BusErrorStatus = 0;
@@ -416,11 +420,16 @@ static struct sigaction SavedBusAction;
 
 static void EndRunOnBusError(int signal, siginfo_t* info, void*)
 {
+    int saved = errno;
+    // Only the kernel's own signal for an access (not kill or raise) carries an address.
     auto address = (std::uintptr_t)info->si_addr;
-    if (address < MappedBegin || address >= MappedEnd) {
-        // Not ours: the faulting access runs again and ends the process as before.
-        int saved = errno;
+    bool inside = info->si_code > 0 && address >= MappedBegin && address < MappedEnd;
+    struct stat status;
+    bool cutShort = fstat(MappedFd, &status) == 0 && status.st_size < MappedSize;
+    if (!inside && !cutShort) {
+        // Not ours: it ends the process as it did before, once the handler returns.
         sigaction(signal, &SavedBusAction, nullptr);
+        raise(signal);
         errno = saved;
         return;
     }
@@ -434,13 +443,16 @@ static void EndRunOnBusError(int signal, siginfo_t* info, void*)
     _exit(BusErrorStatus);
 }
 
-void GuardMappedInput(const void* begin, const void* end, const char* message, int status)
+void GuardMappedInput(const void* begin, const void* end, int fd, long long size,
+                      const char* message, int status)
 {
     int length = std::snprintf(BusErrorText, sizeof BusErrorText, "\ngrayfix ERROR: %s", message);
     BusErrorLength = std::min<std::size_t>(length < 0 ? 0 : (std::size_t)length, sizeof BusErrorText - 1);
     BusErrorStatus = status;
     MappedBegin = (std::uintptr_t)begin;
     MappedEnd = (std::uintptr_t)end;
+    MappedFd = fd;
+    MappedSize = size;
     struct sigaction action {};
     action.sa_sigaction = EndRunOnBusError;
     action.sa_flags = SA_SIGINFO;
@@ -455,4 +467,5 @@ void UnguardMappedInput()
     sigaction(SIGBUS, &SavedBusAction, nullptr);
     MappedBegin = 0;
     MappedEnd = 0;
+    MappedFd = -1;
 }

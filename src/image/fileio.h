@@ -49,11 +49,15 @@ void AbandonOutputFile(OutputFile* output);
 // not yet read.
 bool OutputMayReachInput(int inputFd, const char* outputName);
 
-// While a file is mapped into memory, a bus error inside [begin, end) means
-// the file was cut short by someone else: the run then ends as
-// FatalError(message, status) would, with any hidden output file removed.
-// The reports must have been flushed already (a signal handler cannot).
-// A bus error elsewhere stays fatal as it always was.
-void GuardMappedInput(const void* begin, const void* end, const char* message, int status);
+// While a file is mapped into memory at [begin, end), a bus error there
+// means its pages could not be read, most likely because someone cut the
+// file short. A bus error inside the range, or at any address while the
+// file open as fd is shorter than size (some processors and emulators report
+// the address only in part), ends the run as FatalError(message, status)
+// would, with any hidden output file removed. The reports must have been
+// flushed already (a signal handler cannot). Any other bus error stays
+// fatal as it always was.
+void GuardMappedInput(const void* begin, const void* end, int fd, long long size,
+                      const char* message, int status);
 // The default bus-error action again, once the mapping is gone.
 void UnguardMappedInput();

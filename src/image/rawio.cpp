@@ -90,7 +90,8 @@ static unsigned char* MapPixels(const char* fileName, int skip, std::size_t byte
         return nullptr;
     }
     Mapped = {(unsigned char*)pages + (skip - start), pages, length, fd, end};
-    GuardMappedInput(pages, (unsigned char*)pages + length, "ReadRaw: Input file too short", ExitInputFile);
+    GuardMappedInput(pages, (unsigned char*)pages + length, fd, end, "ReadRaw: Input file too short",
+                     ExitInputFile);
     return Mapped.data;
 }
 
