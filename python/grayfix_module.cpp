@@ -24,7 +24,7 @@
 #include "driver/driver.h"        // ApplyInputSwitch, ApplyTransformSwitch
 #include "image/image.h"          // the image store
 #include "image/pgm.h"            // ReadPgmHeader
-#include "image/rawio.h"          // ReadRaw, WriteImage, AllocatePixelBuffer
+#include "image/rawio.h"          // ReadRaw, WriteImage, the pixel buffers
 #include "image/stats.h"          // PrintImgStats and its results
 #include "transforms/wgnoise.h"   // ImgFixWGNoiseSeed
 
@@ -56,7 +56,7 @@ py::str CoreText(const std::string& text)
 // ---- Images -------------------------------------------------------------------
 
 struct FreeBlock {
-    void operator()(unsigned char* p) const { std::free(p); }
+    void operator()(unsigned char* p) const { ReleasePixelBuffer(p); }
 };
 using Pixels = std::unique_ptr<unsigned char, FreeBlock>;
 
@@ -95,7 +95,7 @@ bool StoreOwnsData = false;  // ImgData is ours to free (else it borrows an Imag
 // The description as a fresh run of the tool starts it, and no pixels.
 void ClearStore()
 {
-    if (StoreOwnsData) std::free(ImgData);
+    if (StoreOwnsData) ReleasePixelBuffer(ImgData);
     StoreOwnsData = false;
     ImgData = nullptr;
     ImgFileName = "";
@@ -135,6 +135,7 @@ Image TakeStore(std::size_t allocated)
     image.bytesPerPixel = ImgBYTEpp;
     image.bigEndian = ImgBigEndian != 0;
     unsigned char* data = ImgData;
+    CHECK(!IsMappedPixelBuffer(data));  // the module reads every image into memory
     // The store packs a smaller image in place and never shrinks the buffer;
     // the image keeps only what it uses.
     if (image.Size() < allocated) {

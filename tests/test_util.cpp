@@ -23,6 +23,7 @@
 #include <utility>
 
 #include "image/image.h"
+#include "image/rawio.h"
 #include "support/crc32.h"
 #include "transforms/denoise/denoise.h"
 
@@ -45,7 +46,7 @@ void MakeTestImage(int width, int height, int bpp, const std::vector<int>& pixel
 
 void FreeTestImage()
 {
-    std::free(ImgData);
+    ReleasePixelBuffer(ImgData);
     ImgData = nullptr;
 }
 

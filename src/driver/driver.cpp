@@ -299,6 +299,16 @@ static void WarnAboutOutputPosition(int argc, char** argv, int arg)
     }
 }
 
+// The output of a run without a transform, looked up along the fixed order
+// before the input is read; null when a transform follows or no output is
+// named. Only such a run may keep its pixels in a mapping of the input file.
+static const char* UntransformedOutput(int argc, char** argv, int arg)
+{
+    if (arg >= argc || StartsWith(argv[arg], "-t:")) return nullptr;
+    if (StartsWith(argv[arg], "-o:RAW")) ++arg;
+    return arg < argc ? argv[arg] : nullptr;
+}
+
 int GrayfixMain(int argc, char** argv)
 {
     if (argc < 2) {
@@ -326,7 +336,14 @@ int GrayfixMain(int argc, char** argv)
     ImgFileName = argv[arg++];
     if (ImgRaw == 0) ReadPgmHeader(ImgFileName);
     PrintImgInfo("Input Image");
-    ImgData = ReadRaw(ImgFileName, ImgRawSkip, ImgImageWidth, ImgImageHeight, ImgBYTEpp);
+    if (const char* output = UntransformedOutput(argc, argv, arg)) {
+        ImgData = MapOrReadRaw(ImgFileName, ImgRawSkip, ImgImageWidth, ImgImageHeight, ImgBYTEpp, output);
+        // A mapped input cut short ends the run in a signal handler, which
+        // cannot flush what is reported so far: it goes out now.
+        if (IsMappedPixelBuffer(ImgData)) (void)ReportsWritten();
+    } else {
+        ImgData = ReadRaw(ImgFileName, ImgRawSkip, ImgImageWidth, ImgImageHeight, ImgBYTEpp);
+    }
     PrintImgStats();
     ReportImgStats();
     PrintMsg("\n");
@@ -354,7 +371,7 @@ int GrayfixMain(int argc, char** argv)
     CheckReportsWritten();  // before the image, so a failed run leaves no file
     WriteImage(ImgFileName, ImgData, OutRaw, ImgImageWidth, ImgImageHeight, ImgBYTEpp);
     PrintMsg("\nDone");
-    std::free(ImgData);
+    ReleasePixelBuffer(ImgData);
     ImgData = nullptr;
     PrintMsg(".\n");
     CheckReportsWritten();

@@ -386,3 +386,86 @@ void AbandonOutputFile(OutputFile* output)
     if (!output->tempPath.empty()) unlink(output->tempPath.c_str());
     ForgetTemporary();
 }
+
+bool OutputMayReachInput(int inputFd, const char* outputName)
+{
+    struct stat input;
+    if (fstat(inputFd, &input) != 0) return true;
+    auto same = [&input](const struct stat& other) {
+        return other.st_dev == input.st_dev && other.st_ino == input.st_ino;
+    };
+    struct stat other;
+    for (int fd : {STDOUT_FILENO, STDERR_FILENO})
+        if (fstat(fd, &other) == 0 && same(other)) return true;
+    // stat follows symbolic links, as OpenOutputFile does; a hard link is the
+    // same inode. A path that does not exist yet cannot be the input.
+    return !IsStdStream(outputName) && stat(outputName, &other) == 0 && same(other);
+}
+
+// ---- A mapped input cut short under the run ----
+//
+// The pages of a file mapped into memory past its new end raise SIGBUS when
+// touched. The handler ends the run as FatalError would, with only
+// async-signal-safe calls (fstat, unlink, write, _exit): its text is made up
+// front. The file's size tells the truncation even where the fault address
+// comes garbled (qemu-user for s390x).
+
+static volatile std::uintptr_t MappedBegin = 0, MappedEnd = 0;
+static volatile int MappedFd = -1;
+static volatile long long MappedSize = 0;
+static char BusErrorText[512];
+static std::size_t BusErrorLength = 0;
+static int BusErrorStatus = 0;
+static struct sigaction SavedBusAction;
+
+static void EndRunOnBusError(int signal, siginfo_t* info, void*)
+{
+    int saved = errno;
+    // Only the kernel's own signal for an access (not kill or raise) carries an address.
+    auto address = (std::uintptr_t)info->si_addr;
+    bool inside = info->si_code > 0 && address >= MappedBegin && address < MappedEnd;
+    struct stat status;
+    bool cutShort = fstat(MappedFd, &status) == 0 && status.st_size < MappedSize;
+    if (!inside && !cutShort) {
+        // Not ours: it ends the process as it did before, once the handler returns.
+        sigaction(signal, &SavedBusAction, nullptr);
+        raise(signal);
+        errno = saved;
+        return;
+    }
+    if (const char* path = SignalTempPath) unlink(path);
+    for (std::size_t done = 0; done < BusErrorLength;) {
+        ssize_t written = write(STDERR_FILENO, BusErrorText + done, BusErrorLength - done);
+        if (written < 0 && errno == EINTR) continue;
+        if (written <= 0) break;
+        done += (std::size_t)written;
+    }
+    _exit(BusErrorStatus);
+}
+
+void GuardMappedInput(const void* begin, const void* end, int fd, long long size,
+                      const char* message, int status)
+{
+    int length = std::snprintf(BusErrorText, sizeof BusErrorText, "\ngrayfix ERROR: %s", message);
+    BusErrorLength = std::min<std::size_t>(length < 0 ? 0 : (std::size_t)length, sizeof BusErrorText - 1);
+    BusErrorStatus = status;
+    MappedBegin = (std::uintptr_t)begin;
+    MappedEnd = (std::uintptr_t)end;
+    MappedFd = fd;
+    MappedSize = size;
+    struct sigaction action {};
+    action.sa_sigaction = EndRunOnBusError;
+    action.sa_flags = SA_SIGINFO;
+    sigemptyset(&action.sa_mask);
+    // An interrupting signal meanwhile would race it for the hidden file.
+    for (int other : CleanupSignals) sigaddset(&action.sa_mask, other);
+    sigaction(SIGBUS, &action, &SavedBusAction);
+}
+
+void UnguardMappedInput()
+{
+    sigaction(SIGBUS, &SavedBusAction, nullptr);
+    MappedBegin = 0;
+    MappedEnd = 0;
+    MappedFd = -1;
+}

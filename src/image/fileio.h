@@ -41,3 +41,23 @@ void ReserveOutputFile(OutputFile* output, std::size_t bytes);
 bool CommitOutputFile(OutputFile* output);
 // Closes and removes an unfinished output; the path keeps what it held.
 void AbandonOutputFile(OutputFile* output);
+
+// True when writing the output (a path, or "-" for standard output) or the
+// reports and messages on standard output and standard error could change
+// the regular file open as inputFd: the same file under any name, or a
+// standard stream opened on it. Writing in place would then overwrite bytes
+// not yet read.
+bool OutputMayReachInput(int inputFd, const char* outputName);
+
+// While a file is mapped into memory at [begin, end), a bus error there
+// means its pages could not be read, most likely because someone cut the
+// file short. A bus error inside the range, or at any address while the
+// file open as fd is shorter than size (some processors and emulators report
+// the address only in part), ends the run as FatalError(message, status)
+// would, with any hidden output file removed. The reports must have been
+// flushed already (a signal handler cannot). Any other bus error stays
+// fatal as it always was.
+void GuardMappedInput(const void* begin, const void* end, int fd, long long size,
+                      const char* message, int status);
+// The default bus-error action again, once the mapping is gone.
+void UnguardMappedInput();

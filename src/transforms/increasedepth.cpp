@@ -9,6 +9,7 @@
 
 #include "driver/console.h"
 #include "image/image.h"
+#include "image/rawio.h"
 #include "transforms/stretch.h"
 
 // Grows the buffer to two bytes per pixel; its first width*height bytes keep
@@ -20,6 +21,7 @@ static void WidenBuffer()
     if (pixels > SIZE_MAX / 2)
         FatalError("ImgTransformIncreaseDepth: Cannot reallocate", ExitPixelMemory);
     // On failure the old buffer stays in ImgData, so the error path can free it.
+    CHECK(!IsMappedPixelBuffer(ImgData));  // runs with a transform read into memory
     auto* grown = (unsigned char*)std::realloc(ImgData, 2 * pixels);
     if (grown == nullptr) FatalError("ImgTransformIncreaseDepth: Cannot reallocate", ExitPixelMemory);
     ImgData = grown;
