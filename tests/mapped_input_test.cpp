@@ -55,15 +55,6 @@ Bytes Concat(Bytes head, const Bytes& tail)
     return head;
 }
 
-std::vector<std::string> Listing(const std::string& directory)
-{
-    std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator(directory))
-        names.push_back(entry.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
 // Whether MapOrReadRaw maps this 16-bit image, checking the bytes it gives
 // against ReadRaw's either way.
 bool Maps(const std::string& path, int skip, const char* output)

@@ -37,16 +37,6 @@ Bytes Pgm16(int width, int height, int seed)
     return MakePgm(width, height, 65535, pixels);
 }
 
-// The names in a directory, to see that nothing was left behind.
-std::vector<std::string> Listing(const std::string& directory)
-{
-    std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator(directory))
-        names.push_back(entry.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
 std::function<void()> FileSizeLimit(rlim_t bytes)
 {
     return [bytes] {

@@ -470,3 +470,12 @@ std::string SimdPathName(const ::testing::TestParamInfo<SimdPath>& info)
 {
     return info.param == SimdAvx512 ? "Avx512" : info.param == SimdAvx2 ? "Avx2" : "Baseline";
 }
+
+std::vector<std::string> Listing(const std::string& directory)
+{
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(directory))
+        names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}

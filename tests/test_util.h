@@ -65,6 +65,9 @@ std::string ProgramShellCommand(const std::string& program = GRAYFIX_BIN);
 // argv for exec: pointers into words, then a null pointer.
 std::vector<char*> ArgvOf(std::vector<std::string>& words);
 
+// The names in a directory, sorted: to see that a run left nothing behind.
+std::vector<std::string> Listing(const std::string& directory);
+
 struct RunOptions {
     std::string stdinPath;          // standard input from this file (default: inherited)
     int stdinFd = -1;               // or from this descriptor, e.g. a pipe's read end
