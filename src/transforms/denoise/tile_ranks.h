@@ -133,8 +133,7 @@ struct Window {
 #endif
 }
 
-// The bit of m (from 0) that k set bits precede: one instruction where the path has it,
-// else broadword steps.
+// at[b][k]: the bit of byte b that k of its set bits precede.
 struct BitTable {
     uint8_t at[256][8];
 };
@@ -145,6 +144,9 @@ constexpr BitTable BitsInByte = [] {
             if (b >> bit & 1) table.at[b][k++] = (uint8_t)bit;
     return table;
 }();
+
+// The bit of m (from 0) that k set bits precede: one instruction where the path has it,
+// else broadword steps.
 [[gnu::always_inline]] inline int SelectBit(uint64_t m, int k)
 {
 #if defined(__BMI2__)
