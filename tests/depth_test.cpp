@@ -2,13 +2,11 @@
 
 #include <gtest/gtest.h>
 
-#include <sys/resource.h>
 #include <unistd.h>
 
 #include <cmath>
 #include <cstdlib>
 #include <cstdio>
-#include <fstream>
 #include <map>
 #include <random>
 #include <string>
@@ -105,11 +103,7 @@ TEST_F(DepthTest, ReduceEqualsShiftForEveryDepthPair)
 // with 3 when the image is still in ImgData at exit, 42 when it is lost.
 void WidenWithLittleRoom()
 {
-    long pages = 0;
-    std::ifstream("/proc/self/statm") >> pages;
-    rlim_t room = (rlim_t)pages * (rlim_t)sysconf(_SC_PAGESIZE) + (rlim_t(4) << 20);
-    struct rlimit limit = {room, room};
-    if (setrlimit(RLIMIT_AS, &limit) != 0) std::exit(2);
+    LeaveAddressSpace(std::size_t(4) << 20);
     std::atexit([] {
         std::size_t bytes = (std::size_t)ImgImageWidth * (std::size_t)ImgImageHeight;
         bool kept = ImgData != nullptr && ImgData[0] == 7 && ImgData[bytes - 1] == 7;

@@ -3,12 +3,10 @@
 
 #include <gtest/gtest.h>
 
-#include <sys/resource.h>
 #include <unistd.h>
 
 #include <climits>
 #include <cstdio>
-#include <fstream>
 #include <string>
 
 #include "image/fileio.h"
@@ -45,11 +43,7 @@ private:
 // with 0 when the seek fails as it should.
 void SeekToTheEndOfZeros()
 {
-    long pages = 0;
-    std::ifstream("/proc/self/statm") >> pages;
-    rlim_t room = (rlim_t)pages * (rlim_t)sysconf(_SC_PAGESIZE) + (rlim_t(256) << 20);
-    struct rlimit limit = {room, room};
-    if (setrlimit(RLIMIT_AS, &limit) != 0) std::exit(2);
+    LeaveAddressSpace(std::size_t(256) << 20);
     FILE* file = OpenInputFile("/dev/zero");
     if (file == nullptr) std::exit(3);
     std::exit(std::fseek(file, 0, SEEK_END) == -1 ? 0 : 1);

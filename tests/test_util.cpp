@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -478,4 +479,13 @@ std::vector<std::string> Listing(const std::string& directory)
         names.push_back(entry.path().filename().string());
     std::sort(names.begin(), names.end());
     return names;
+}
+
+void LeaveAddressSpace(std::size_t bytes)
+{
+    long pages = 0;
+    std::ifstream("/proc/self/statm") >> pages;
+    rlim_t room = (rlim_t)pages * (rlim_t)sysconf(_SC_PAGESIZE) + (rlim_t)bytes;
+    struct rlimit limit = {room, room};
+    if (setrlimit(RLIMIT_AS, &limit) != 0) std::exit(2);
 }

@@ -65,6 +65,11 @@ std::string ProgramShellCommand(const std::string& program = GRAYFIX_BIN);
 // argv for exec: pointers into words, then a null pointer.
 std::vector<char*> ArgvOf(std::vector<std::string>& words);
 
+// Limits this process's address space to what it uses now plus bytes, for a
+// child that must meet a failed allocation; exits with 2 if the limit cannot
+// be set.
+void LeaveAddressSpace(std::size_t bytes);
+
 // The names in a directory, sorted: to see that a run left nothing behind.
 std::vector<std::string> Listing(const std::string& directory);
 
