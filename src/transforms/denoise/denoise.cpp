@@ -38,7 +38,7 @@ bool SetDenoiseStripWidth(int columns)
 }
 
 // The tiles' side that a test asks for, or 0 for the engine's own.
-static int TileSide() { return Path == DenoiseTileRanks ? StripWidth : 0; }
+static int AskedTileSide() { return Path == DenoiseTileRanks ? StripWidth : 0; }
 
 // The output columns of each strip of the per-column counts of 2-byte samples, or 0 for
 // the running counts. The column counts cost the same at every radius, the running counts
@@ -77,7 +77,7 @@ template <typename T> static Choice ChooseEngine(int radius, int mode)
     if (!counts || !RunningCountsFit()) return {Engine::Selection};
     if (Path == DenoiseRunningCounts) return {Engine::RunningCounts};
     if (sizeof(T) == 2 && mode == 0 && (Path == DenoiseTileRanks || Path == DenoiseAuto)
-        && TileRanksBand(radius, TileSide()) > 0)
+        && TileRanksBand(radius, AskedTileSide()) > 0)
         return {Engine::TileRanks};
     if (sizeof(T) == 1) return {ColumnCountsFit(radius) ? Engine::ColumnCounts : Engine::RunningCounts};
     int step = Columns16Step(radius, mode);
@@ -103,7 +103,7 @@ template <typename T> static void Denoise(int radius, int mode)
     case Engine::RunningCounts: DenoiseByRunningCounts<T>(radius, mode); break;
     case Engine::ColumnCounts: DenoiseKernelsForRun().columns(radius, mode); break;
     case Engine::ColumnCounts16: DenoiseKernelsForRun().columns16(radius, mode, choice.step); break;
-    case Engine::TileRanks: DenoiseKernelsForRun().tiles16(radius, TileSide()); break;
+    case Engine::TileRanks: DenoiseKernelsForRun().tiles16(radius, AskedTileSide()); break;
     }
 }
 

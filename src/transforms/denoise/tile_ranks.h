@@ -381,14 +381,18 @@ void DenoiseByTileRanks(int radius, int tile)
     int sourceRows = Least(height, bandRows + 2 * ry);
     std::size_t span = (std::size_t)Least(width, side + 2 * rx) * (std::size_t)sourceRows;
     Tile t;
-    t.keys = (uint32_t*)std::malloc(span * sizeof(uint32_t));
-    t.spare = (uint32_t*)std::malloc(span * sizeof(uint32_t));
-    t.row = (uint8_t*)std::malloc(span + 128);
-    t.column = (uint8_t*)std::malloc(span + 128);
-    t.position = (uint16_t*)std::malloc((span + 16) * sizeof(uint16_t));
+    // One block for the tile's arrays, the widest elements first; the vector loads may read
+    // past the last position (16 more for the row counts, two words for the hops).
+    auto* block = (unsigned char*)std::malloc(span * 2 * sizeof(uint32_t) + (span + 16) * sizeof(uint16_t)
+                                              + 2 * (span + 128));
+    t.keys = (uint32_t*)block;
+    t.spare = t.keys + span;
+    t.position = (uint16_t*)(t.spare + span);
+    t.row = (uint8_t*)(t.position + span + 16);
+    t.column = t.row + span + 128;
     auto* source = (uint16_t*)std::malloc((std::size_t)sourceRows * width * sizeof(uint16_t));
     auto* results = (uint16_t*)std::malloc((std::size_t)bandRows * width * sizeof(uint16_t));
-    CHECK(t.keys && t.spare && t.row && t.column && t.position && source && results);
+    CHECK(block && source && results);
 
     int loaded = 0;  // source holds image rows first .. loaded-1
     int first = 0;
@@ -414,11 +418,7 @@ void DenoiseByTileRanks(int radius, int tile)
     }
     std::free(results);
     std::free(source);
-    std::free(t.position);
-    std::free(t.column);
-    std::free(t.row);
-    std::free(t.spare);
-    std::free(t.keys);
+    std::free(block);
 }
 
 }  // namespace tiles
