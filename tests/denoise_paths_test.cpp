@@ -11,6 +11,7 @@
 
 #include "image/image.h"
 #include "support/cpu.h"
+#include "support/workers.h"
 #include "test_util.h"
 #include "transforms/denoise/denoise.h"
 
@@ -22,6 +23,7 @@ protected:
     {
         SetPath(DenoiseAuto);
         SetDenoiseStripWidth(0);
+        SetWorkerThreads(0);
         SetPath(BestPath<SimdPath>());
         FreeTestImage();
     }
@@ -62,13 +64,15 @@ TEST_F(DenoisePathsTest, HistogramMatchesSelectionEverywhere)
                     // samples go in vertical strips, here as wide as the image or a few
                     // columns (at least the radius), so that windows cross strip borders.
                     // Medians of 2-byte samples also come from tiles, of the engine's own
-                    // size or a few pixels, so that windows cross tiles and bands.
+                    // size or a few pixels, so that windows cross tiles and bands, in as
+                    // many parts as the strip has columns, so that they cross cuts.
                     int strip = 1 + (int)(random() % 4);
                     for (int simd = -1; simd <= SimdAvx512; ++simd) {
                         if (simd >= 0 && !SetPath((SimdPath)simd)) continue;
                         for (int tiles = 0; tiles <= (bpp > 8 && simd >= 0 && mode == 0); ++tiles)
                             for (int strips = 0; strips <= (bpp > 8 && simd >= 0); ++strips) {
                                 SetDenoiseStripWidth(strips ? strip : 0);
+                                SetWorkerThreads(tiles ? strip : 0);
                                 DenoisePath path = simd < 0 ? DenoiseRunningCounts
                                                  : tiles    ? DenoiseTileRanks
                                                             : DenoiseColumnCounts;
@@ -82,7 +86,8 @@ TEST_F(DenoisePathsTest, HistogramMatchesSelectionEverywhere)
                                                  : (tiles ? " tiles" : " columns")
                                                        + std::string(", vector path ")
                                                        + std::to_string(simd))
-                                    << (strips ? " side " + std::to_string(strip) : "");
+                                    << (strips ? " side " + std::to_string(strip) : "")
+                                    << (tiles ? " parts " + std::to_string(strip) : "");
                             }
                     }
                 }
@@ -109,6 +114,7 @@ protected:
     void TearDown() override
     {
         SetPath(DenoiseAuto);
+        SetWorkerThreads(0);
         OnEveryPath<SimdPath>::TearDown();
     }
 };
@@ -132,7 +138,8 @@ TEST_P(DenoiseStripsTest, WideImageMatchesSelection)
 }
 
 // 2-byte medians from radius 3 go in tiles of 4 * radius + 3 pixels and bands of as many
-// rows: an image of several of each in both directions still matches selection.
+// rows, shared among threads in parts of rows: an image of several tiles and bands
+// in both directions, in one part or cut into up to five, still matches selection.
 TEST_P(DenoiseStripsTest, TiledMediansMatchSelection)
 {
     std::mt19937 random(78);
@@ -142,8 +149,11 @@ TEST_P(DenoiseStripsTest, TiledMediansMatchSelection)
         for (int radius : {3, 4, 7}) {
             std::vector<int> selected = DenoisedBy(DenoiseSelection, width, height, 16, pixels, 1,
                                                    radius, 0);
-            ASSERT_EQ(DenoisedBy(DenoiseAuto, width, height, 16, pixels, 1, radius, 0), selected)
-                << "kind " << (int)kind << " radius " << radius;
+            for (int parts : {1, 2, 5}) {
+                SetWorkerThreads(parts);
+                ASSERT_EQ(DenoisedBy(DenoiseAuto, width, height, 16, pixels, 1, radius, 0), selected)
+                    << "kind " << (int)kind << " radius " << radius << " parts " << parts;
+            }
         }
     }
 }

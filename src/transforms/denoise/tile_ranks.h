@@ -33,6 +33,7 @@
 
 #include "driver/console.h"
 #include "image/image.h"
+#include "support/workers.h"
 #include "transforms/denoise/rules.h"
 
 namespace {
@@ -61,13 +62,13 @@ constexpr int Side(int rx, int ry, int tile)
 // Output rows of a band for clipped radii rx and ry on this image, or 0 when the tiles or
 // the band's rows do not fit (very large radii, or images so wide that a band would hold
 // only a few rows).
-inline int BandRows(int rx, int ry, int width, int tile)
+inline int BandRows(int rx, int ry, int width, int tile, std::size_t budget = RowsBudget)
 {
     if (2 * rx + 1 > MostSpan || 2 * ry + 1 > MostSpan) return 0;
     int side = Side(rx, ry, tile);
     if (side < 1) return 0;
     // (rows + 2 ry) source rows and rows of results, 2 bytes a sample
-    long long fit = (long long)(RowsBudget / (4 * (std::size_t)width)) - ry;
+    long long fit = (long long)(budget / (4 * (std::size_t)width)) - ry;
     int rows = (int)Least<long long>(side, fit);
     return rows >= Least(side, 8) ? rows : 0;
 }
@@ -368,57 +369,133 @@ inline void TileMedians(const Tile& t, int rx, int ry, int ox0, int ox1, int oy0
     for (; x < ox1; ++x) ColumnMedians<1>(t, rx, ry, x, oy0, oy1, x0, y0, top, out + (x - ox0), stride);
 }
 
-// Medians of the whole 2-byte image, whose samples must be proven at most ImgLevelMax, in
-// bands of BandRows output rows and tiles of as many columns (tile, when positive, sets
-// their side for tests).
-void DenoiseByTileRanks(int radius, int tile)
+// What one part of the image takes: its band's source rows and results, and a tile.
+struct Part {
+    Tile t;
+    unsigned char* block;  // the tile's arrays
+    uint16_t* source;      // the band's rows and radius more on either side
+    uint16_t* results;
+};
+
+// The sizes of one part's buffers for bands of bandRows output rows and tiles of side.
+struct PartSize {
+    std::size_t span, tileBytes, sourceRows;
+    PartSize(int rx, int ry, int width, int height, int bandRows, int side)
+        : span((std::size_t)Least(width, side + 2 * rx) * (std::size_t)Least(height, bandRows + 2 * ry)),
+          // the widest elements first; the vector loads may read past the last position
+          // (16 more for the row counts, two words for the hops)
+          tileBytes(span * 2 * sizeof(uint32_t) + (span + 16) * sizeof(uint16_t) + 2 * (span + 128)),
+          sourceRows((std::size_t)Least(height, bandRows + 2 * ry))
+    {
+    }
+};
+
+inline bool Allocate(Part& part, const PartSize& size, int width, int bandRows)
+{
+    std::size_t span = size.span;
+    auto* block = (unsigned char*)std::malloc(size.tileBytes);
+    part.block = block;
+    part.t.keys = (uint32_t*)block;
+    part.t.spare = part.t.keys + span;
+    part.t.position = (uint16_t*)(part.t.spare + span);
+    part.t.row = (uint8_t*)(part.t.position + span + 16);
+    part.t.column = part.t.row + span + 128;
+    part.source = (uint16_t*)std::malloc(size.sourceRows * width * sizeof(uint16_t));
+    part.results = (uint16_t*)std::malloc((std::size_t)bandRows * width * sizeof(uint16_t));
+    return block && part.source && part.results;
+}
+
+// Output rows from .. to-1 in bands of bandRows and tiles of side; read(y, row) gives
+// source row y as it was before any result went back.
+template <typename Read>
+void PartMedians(Part& part, int rx, int ry, int bandRows, int side, int from, int to, const Read& read)
 {
     int width = ImgImageWidth, height = ImgImageHeight;
-    int rx = Least(radius, width - 1), ry = Least(radius, height - 1);
-    int bandRows = BandRows(rx, ry, width, tile);
-    CHECK(bandRows > 0);
-    int side = Side(rx, ry, tile);
-    int sourceRows = Least(height, bandRows + 2 * ry);
-    std::size_t span = (std::size_t)Least(width, side + 2 * rx) * (std::size_t)sourceRows;
-    Tile t;
-    // One block for the tile's arrays, the widest elements first; the vector loads may read
-    // past the last position (16 more for the row counts, two words for the hops).
-    auto* block = (unsigned char*)std::malloc(span * 2 * sizeof(uint32_t) + (span + 16) * sizeof(uint16_t)
-                                              + 2 * (span + 128));
-    t.keys = (uint32_t*)block;
-    t.spare = t.keys + span;
-    t.position = (uint16_t*)(t.spare + span);
-    t.row = (uint8_t*)(t.position + span + 16);
-    t.column = t.row + span + 128;
-    auto* source = (uint16_t*)std::malloc((std::size_t)sourceRows * width * sizeof(uint16_t));
-    auto* results = (uint16_t*)std::malloc((std::size_t)bandRows * width * sizeof(uint16_t));
-    CHECK(block && source && results);
-
-    int loaded = 0;  // source holds image rows first .. loaded-1
-    int first = 0;
-    for (int oy0 = 0; oy0 < height; oy0 += bandRows) {
-        int oy1 = Least(height, oy0 + bandRows);
+    int first = Greatest(0, from - ry), loaded = first;  // source holds rows first .. loaded-1
+    for (int oy0 = from; oy0 < to; oy0 += bandRows) {
+        int oy1 = Least(to, oy0 + bandRows);
         int y0 = Greatest(0, oy0 - ry), y1 = Least(height, oy1 + ry);
-        for (; loaded < y1; ++loaded) ImgReadRow(loaded, source + (std::size_t)(loaded - first) * width);
-        const uint16_t* rows = source + (std::size_t)(y0 - first) * width;
+        for (; loaded < y1; ++loaded) read(loaded, part.source + (std::size_t)(loaded - first) * width);
+        const uint16_t* rows = part.source + (std::size_t)(y0 - first) * width;
         for (int ox0 = 0; ox0 < width; ox0 += side) {
             int ox1 = Least(width, ox0 + side);
             int x0 = Greatest(0, ox0 - rx), x1 = Least(width, ox1 + rx);
-            SortTile(t, rows, (std::size_t)width, x0, x1 - x0, y1 - y0);
-            TileMedians(t, rx, ry, ox0, ox1, oy0, oy1, x0, y0, results + ox0, (std::size_t)width);
+            SortTile(part.t, rows, (std::size_t)width, x0, x1 - x0, y1 - y0);
+            TileMedians(part.t, rx, ry, ox0, ox1, oy0, oy1, x0, y0, part.results + ox0, (std::size_t)width);
         }
         // The next band's first rows are this one's last: keep them, then write back.
         int next = oy1 - ry;
         if (next > first) {
-            std::memmove(source, source + (std::size_t)(next - first) * width,
+            std::memmove(part.source, part.source + (std::size_t)(next - first) * width,
                          (std::size_t)(loaded - next) * width * sizeof(uint16_t));
             first = next;
         }
-        for (int y = oy0; y < oy1; ++y) ImgWriteRow(y, results + (std::size_t)(y - oy0) * width);
+        for (int y = oy0; y < oy1; ++y) ImgWriteRow(y, part.results + (std::size_t)(y - oy0) * width);
     }
-    std::free(results);
-    std::free(source);
-    std::free(block);
+}
+
+// Medians of the whole 2-byte image, whose samples must be proven at most ImgLevelMax, in
+// bands of BandRows output rows and tiles of as many columns (tile, when positive, sets
+// their side for tests). The rows are shared among the worker threads in as many parts,
+// each with its own buffers, together within about the budget of one; the rows within
+// the radius of a cut between parts are copied first, since each side reads the rows
+// the other writes.
+void DenoiseByTileRanks(int radius, int tile)
+{
+    constexpr int MostParts = 64;
+    constexpr std::size_t TileBudget = std::size_t(1) << 19;  // for the tiles' arrays of every part
+    int width = ImgImageWidth, height = ImgImageHeight;
+    int rx = Least(radius, width - 1), ry = Least(radius, height - 1);
+    int side = Side(rx, ry, tile);
+    int parts = Least(PartsFor((long long)width * height), MostParts);
+    int bandRows = 0;
+    for (;; --parts) {
+        bandRows = BandRows(rx, ry, width, tile, RowsBudget / (std::size_t)parts);
+        parts = Least(parts, Greatest(1, height / Greatest(bandRows, 1)));
+        if (parts == 1
+            || (bandRows > 0
+                && parts * PartSize(rx, ry, width, height, bandRows, side).tileBytes <= TileBudget))
+            break;
+    }
+    CHECK(bandRows > 0);
+
+    Part part[MostParts];
+    PartSize size(rx, ry, width, height, bandRows, side);
+    bool allocated = true;
+    for (int i = 0; i < parts; ++i) allocated = Allocate(part[i], size, width, bandRows) && allocated;
+    // Part i's output rows are cut[i] .. cut[i+1]-1; the rows within ry of each inner cut
+    // are kept in edges, 2 ry rows a cut.
+    int cut[MostParts + 1];
+    for (int i = 0; i <= parts; ++i) cut[i] = (int)((long long)height * i / parts);
+    std::size_t edgeRows = 2 * (std::size_t)ry;
+    auto* edges = (uint16_t*)std::malloc(Greatest<std::size_t>(1, (std::size_t)(parts - 1) * edgeRows * width
+                                                                      * sizeof(uint16_t)));
+    CHECK(allocated && edges);
+    // The copy of row y, or null when no cut is that close.
+    auto edgeRow = [&](int y) -> uint16_t* {
+        for (int i = 1; i < parts; ++i)
+            if (y >= cut[i] - ry && y < cut[i] + ry)
+                return edges + ((std::size_t)(i - 1) * edgeRows + (std::size_t)(y - cut[i] + ry)) * width;
+        return nullptr;
+    };
+    for (int i = 1; i < parts; ++i)
+        for (int y = Greatest(0, cut[i] - ry); y < Least(height, cut[i] + ry); ++y)
+            ImgReadRow(y, edgeRow(y));
+    auto read = [&](int y, uint16_t* row) {
+        if (const uint16_t* copy = edgeRow(y))
+            std::memcpy(row, copy, (std::size_t)width * sizeof(uint16_t));
+        else
+            ImgReadRow(y, row);
+    };
+    RunParts(parts, [&](int i) {
+        PartMedians(part[i], rx, ry, bandRows, side, cut[i], cut[i + 1], read);
+    });
+    std::free(edges);
+    for (int i = 0; i < parts; ++i) {
+        std::free(part[i].results);
+        std::free(part[i].source);
+        std::free(part[i].block);
+    }
 }
 
 }  // namespace tiles
