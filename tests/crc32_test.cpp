@@ -32,3 +32,24 @@ TEST(Crc32Test, SlicedEqualsBytewiseForEveryLength)
         EXPECT_EQ(ComputeCRC32Swapped16(data.data(), length), length ? ~swapped : 0u) << length;
     }
 }
+
+// A register carried over n zero bytes joins pieces checksummed apart: for every split of
+// a buffer, the first piece's register carried over the second's length and XORed with
+// the second's (from 0) is the whole's, in both byte orders.
+TEST(Crc32Test, PiecesJoinThroughZeros)
+{
+    std::mt19937 random(8);
+    std::vector<unsigned char> data(70000);
+    for (auto& b : data) b = (unsigned char)random();
+    for (std::size_t split : {std::size_t(0), std::size_t(2), std::size_t(64), std::size_t(16384),
+                              std::size_t(69998), data.size()}) {
+        std::size_t rest = data.size() - split;
+        uint32_t first = UpdateCRC32Buffer(0xFFFFFFFFu, data.data(), split);
+        EXPECT_EQ(CRC32AfterZeros(first, rest) ^ UpdateCRC32Buffer(0, data.data() + split, rest),
+                  UpdateCRC32Buffer(0xFFFFFFFFu, data.data(), data.size())) << split;
+        uint32_t swapped = UpdateCRC32BufferSwapped16(0xFFFFFFFFu, data.data(), split);
+        EXPECT_EQ(CRC32AfterZeros(swapped, rest) ^ UpdateCRC32BufferSwapped16(0, data.data() + split, rest),
+                  UpdateCRC32BufferSwapped16(0xFFFFFFFFu, data.data(), data.size())) << split;
+    }
+    EXPECT_EQ(CRC32AfterZeros(0x12345678u, 0), 0x12345678u);
+}

@@ -13,6 +13,7 @@
 #include "image/stats.h"
 #include "support/cpu.h"
 #include "support/crc32.h"
+#include "support/workers.h"
 #include "test_util.h"
 
 struct Statistics {
@@ -152,6 +153,26 @@ TEST_P(StatsPathTest, LargeOneByteImagesCountedInPairs)
                                        + "x" + std::to_string(size[1])).c_str());
             }
         }
+}
+
+// Large images go in parts of whole 16 KiB blocks on several threads, whose tables and
+// checksums join into the whole's: 2, 3 or 5 parts (at most one a block) of 2-byte
+// samples in both byte orders, and of 1-byte pairs with an odd sample left alone.
+TEST_P(StatsPathTest, PartsOnThreadsMatchTheReference)
+{
+    std::mt19937 random(24);
+    for (int parts : {2, 3, 5}) {
+        SetWorkerThreads(parts);
+        for (int bigEndian = 0; bigEndian <= 1; ++bigEndian)
+            for (int bpp : {12, 16}) {
+                MakeTestImage(257, 129, bpp, RandomPixels(random, 257 * 129, (int)BppMask[bpp]), bigEndian);
+                ExpectSameAsReference(("parts " + std::to_string(parts) + " bpp " + std::to_string(bpp)
+                                       + " bigEndian " + std::to_string(bigEndian)).c_str());
+            }
+        MakeTestImage(1023, 257, 8, RandomPixels(random, 1023 * 257, 255));
+        ExpectSameAsReference(("parts " + std::to_string(parts) + " pairs").c_str());
+    }
+    SetWorkerThreads(0);
 }
 
 static std::string PathName(const ::testing::TestParamInfo<Crc32Path>& info)

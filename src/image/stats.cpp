@@ -12,6 +12,7 @@
 #include "driver/console.h"
 #include "image/image.h"
 #include "support/crc32.h"
+#include "support/workers.h"
 
 int minLevel = 0;
 int maxLevel = 0;
@@ -110,6 +111,14 @@ static int NextCounted(const uint32_t* counts, int from, int to)
     std::exit(ExitCheckFailed);   // not reached
 }
 
+// One part of the pass: the blocks from .. to-1 counted into counts, and both checksum
+// registers over them (the first part's from the initial register, the others' from 0).
+struct StatsPart {
+    uint32_t* counts;
+    std::size_t from, to;
+    uint32_t byteCrc, bigEndianCrc;
+};
+
 void PrintImgStats()
 {
     double N = (double)ImgImageWidth * ImgImageHeight;
@@ -122,25 +131,51 @@ void PrintImgStats()
     // For pairs it holds the pair table, and the first 256 counters the sums.
     int range = ImgBYTEpp == 1 ? 256 : 65536;
     std::size_t counters = ImgBYTEpp == 2 || inPairs ? 65536 : 256;
-    auto* hist = (int*)std::calloc(counters, sizeof(int));
+    bool copies = ImgBYTEpp == 1 && !inPairs;
+    // Large images go in parts of whole blocks on the worker threads, each with a table
+    // of its own, summed into the first at the end; the small ones' extra copies are
+    // shared, so they take one part. Should the tables not fit, one will do.
+    constexpr int MostParts = 8;
+    std::size_t blocks = (bytes + BlockBytes - 1) / BlockBytes;
+    int parts = copies ? 1 : (int)std::min<std::size_t>({(std::size_t)PartsFor((long long)pixels), MostParts,
+                                                         blocks});
+    auto* hist = parts > 1 ? (int*)std::calloc(counters * (std::size_t)parts, sizeof(int)) : nullptr;
+    if (hist == nullptr) {
+        parts = 1;
+        hist = (int*)std::calloc(counters, sizeof(int));
+    }
     if (hist == nullptr) FatalError("PrintImgStats: Cannot allocate mem", ExitStatsMemory);
     auto* counts = (uint32_t*)hist;  // int and unsigned int may alias
-    bool copies = ImgBYTEpp == 1 && !inPairs;
     if (copies) std::memset(ExtraCopies, 0, sizeof ExtraCopies);
 
     // Both checksums cover the same bytes unless 2-byte samples are stored
     // little-endian; then the big-endian one reads each pair swapped.
     bool swappedCrc = ImgBYTEpp == 2 && !ImgBigEndian;
-    uint32_t byteCrc = 0xFFFFFFFFu, bigEndianCrc = 0xFFFFFFFFu;
     std::size_t paired = inPairs ? bytes & ~(std::size_t)1 : 0;  // an odd last byte is counted alone
-    for (std::size_t offset = 0; offset < bytes; offset += BlockBytes) {
-        const unsigned char* block = ImgData + offset;
-        std::size_t length = std::min(BlockBytes, bytes - offset);
-        byteCrc = UpdateCRC32Buffer(byteCrc, block, length);
-        if (swappedCrc) bigEndianCrc = UpdateCRC32BufferSwapped16(bigEndianCrc, block, length);
-        if (ImgBYTEpp == 2) Count16(counts, block, length, ImgBigEndian != 0);
-        else if (inPairs) CountPairs(counts, block, std::min(length, paired - offset));
-        else Count8(counts, block, length);
+    StatsPart part[MostParts];
+    auto start = [&](int i) { return std::min(bytes, blocks * (std::size_t)i / (std::size_t)parts * BlockBytes); };
+    for (int i = 0; i < parts; ++i) {
+        uint32_t initial = i == 0 ? 0xFFFFFFFFu : 0;
+        part[i] = {counts + counters * (std::size_t)i, start(i), start(i + 1), initial, initial};
+    }
+    RunParts(parts, [&](int i) {
+        StatsPart& p = part[i];
+        for (std::size_t offset = p.from; offset < p.to; offset += BlockBytes) {
+            const unsigned char* block = ImgData + offset;
+            std::size_t length = std::min(BlockBytes, p.to - offset);
+            p.byteCrc = UpdateCRC32Buffer(p.byteCrc, block, length);
+            if (swappedCrc) p.bigEndianCrc = UpdateCRC32BufferSwapped16(p.bigEndianCrc, block, length);
+            if (ImgBYTEpp == 2) Count16(p.counts, block, length, ImgBigEndian != 0);
+            else if (inPairs) CountPairs(p.counts, block, std::min(length, paired - offset));
+            else Count8(p.counts, block, length);
+        }
+    });
+    uint32_t byteCrc = part[0].byteCrc, bigEndianCrc = part[0].bigEndianCrc;
+    for (int i = 1; i < parts; ++i) {
+        std::size_t length = part[i].to - part[i].from;
+        byteCrc = CRC32AfterZeros(byteCrc, length) ^ part[i].byteCrc;
+        bigEndianCrc = CRC32AfterZeros(bigEndianCrc, length) ^ part[i].bigEndianCrc;
+        for (std::size_t k = 0; k < counters; ++k) counts[k] += part[i].counts[k];
     }
     ByteCRC32 = ~byteCrc;
     BigEndianCRC32 = swappedCrc ? ~bigEndianCrc : ByteCRC32;

@@ -89,3 +89,25 @@ uint32_t ComputeCRC32Swapped16(const unsigned char* data, int32_t length)
     if (length <= 0) return 0;
     return ~UpdateCRC32BufferSwapped16(0xFFFFFFFFu, data, (std::size_t)length);
 }
+
+// a * b modulo the polynomial, bit 31 holding x^0 as in the reflected register.
+static uint32_t MultiplyModP(uint32_t a, uint32_t b)
+{
+    uint32_t product = 0;
+    for (uint32_t bit = 1u << 31; bit != 0; bit >>= 1) {
+        if (a & bit) product ^= b;
+        b = b & 1 ? (b >> 1) ^ 0xEDB88320u : b >> 1;
+    }
+    return product;
+}
+
+uint32_t CRC32AfterZeros(uint32_t crc, std::size_t length)
+{
+    // Multiplies by x^(8 length) through the squares x^8, x^16, x^32, ...
+    uint32_t power = 1u << 23;  // x^8
+    for (; length != 0; length >>= 1) {
+        if (length & 1) crc = MultiplyModP(power, crc);
+        power = MultiplyModP(power, power);
+    }
+    return crc;
+}

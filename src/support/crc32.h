@@ -45,6 +45,13 @@ uint32_t ComputeCRC32Swapped16(const unsigned char* data, int32_t length);
 uint32_t UpdateCRC32Buffer(uint32_t crc, const unsigned char* data, std::size_t length);
 uint32_t UpdateCRC32BufferSwapped16(uint32_t crc, const unsigned char* data, std::size_t length);
 
+// The running register after length more bytes of zeros: how a register taken over
+// earlier bytes carries into one computed over later ones from 0, since the checksum is
+// linear. UpdateCRC32Buffer(crc, data, n) equals
+// CRC32AfterZeros(crc, n) ^ UpdateCRC32Buffer(0, data, n), so pieces checksummed apart
+// (on several threads) join into the whole's register.
+uint32_t CRC32AfterZeros(uint32_t crc, std::size_t length);
+
 // How the whole-buffer forms work: carry-less multiplication (x86 PCLMULQDQ,
 // or VPCLMULQDQ on 512-bit registers) where the processor has it, else
 // slicing tables. The choice is made at run time (Crc32Path, support/cpu.h), so
