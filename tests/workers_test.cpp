@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <cstdlib>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -24,6 +25,19 @@ std::vector<int> RunCounts(int parts)
 TEST(WorkersTest, EveryPartRunsOnce)
 {
     for (int parts = 0; parts <= 9; ++parts) EXPECT_EQ(RunCounts(parts), std::vector<int>((std::size_t)parts, 1));
+}
+
+// A part that throws on another thread throws from RunParts once every part has run.
+TEST(WorkersTest, ThrowsWhatAPartThrew)
+{
+    std::atomic<int> ran{0};
+    EXPECT_THROW(RunParts(3,
+                          [&](int part) {
+                              ++ran;
+                              if (part == 2) throw std::runtime_error("part 2");
+                          }),
+                 std::runtime_error);
+    EXPECT_EQ(ran, 3);
 }
 
 // GRAYFIX_THREADS takes a whole number from 1 to 64; anything else leaves the default, as

@@ -9,11 +9,13 @@
 #include <thread>
 #include <vector>
 
+#include "driver/console.h"
+
 static int Forced = 0;
 
 bool SetWorkerThreads(int count)
 {
-    if (count < 0 || count > 64) return false;
+    if (count < 0 || count > MostWorkers) return false;
     Forced = count;
     return true;
 }
@@ -24,7 +26,7 @@ int WorkerThreads()
     if (const char* asked = std::getenv("GRAYFIX_THREADS")) {
         char* end;
         long count = std::strtol(asked, &end, 10);
-        if (end != asked && *end == '\0' && count >= 1 && count <= 64) return (int)count;
+        if (end != asked && *end == '\0' && count >= 1 && count <= MostWorkers) return (int)count;
     }
     // Beyond a few threads the memory bus, not the processors, sets the pace.
     cpu_set_t allowed;
@@ -43,15 +45,29 @@ int PartsFor(long long pixels)
 
 void RunParts(int parts, void (*part)(void* context, int part), void* context)
 {
+    CHECK(parts <= MostWorkers);
+    if (parts < 1) return;
+    // What a part throws (the Python module's stop handler throws) is thrown again here
+    // once every thread has ended, the first part's first: as one thread would meet it.
+    std::exception_ptr thrown[MostWorkers];
+    auto run = [&](int i) {
+        try {
+            part(context, i);
+        } catch (...) {
+            thrown[i] = std::current_exception();
+        }
+    };
     std::vector<std::thread> threads;
     int started = 1;
     try {
         threads.reserve((std::size_t)parts);
-        for (; started < parts; ++started) threads.emplace_back(part, context, started);
+        for (; started < parts; ++started) threads.emplace_back(run, started);
     } catch (const std::exception&) {
         // std::system_error when no thread could be made, or no room for the list
     }
-    if (parts > 0) part(context, 0);
+    run(0);
     for (std::thread& thread : threads) thread.join();
-    for (int left = started; left < parts; ++left) part(context, left);
+    for (int left = started; left < parts; ++left) run(left);
+    for (int i = 0; i < parts; ++i)
+        if (thrown[i]) std::rethrow_exception(thrown[i]);
 }

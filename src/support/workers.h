@@ -3,7 +3,10 @@
 // result on any number of threads; the number changes only the time.
 #pragma once
 
-// Threads a run may use: GRAYFIX_THREADS when it is a number from 1 to 64, else the
+// The most threads a run takes, and parts a job is cut into.
+constexpr int MostWorkers = 64;
+
+// Threads a run may use: GRAYFIX_THREADS when it is a number from 1 to MostWorkers, else the
 // processors this process may run on (a cluster job's share, a taskset), at most 8.
 int WorkerThreads();
 
@@ -13,13 +16,14 @@ int PartsFor(long long pixels);
 
 // Forces the count that WorkerThreads and PartsFor return, at any size (tests run each
 // count); 0 restores the default. Returns false, and changes nothing, for a count outside
-// 0 .. 64.
+// 0 .. MostWorkers.
 bool SetWorkerThreads(int count);
 
-// Runs part(0) .. part(parts - 1), each on a thread of its own, the first on the calling
-// thread, and returns when all are done. A part no thread could be started for (a
+// Runs part(0) .. part(parts - 1) (at most MostWorkers), each on a thread of its own, the
+// first on the calling thread, and returns when all are done. A part no thread could be started for (a
 // process or address-space limit) runs on the calling thread after the others, so the
 // job is done either way. The parts must not stop the run: allocate, and check, first.
+// An exception a part throws is thrown again once all have ended.
 void RunParts(int parts, void (*part)(void* context, int part), void* context);
 
 // The same for any callable part(int).

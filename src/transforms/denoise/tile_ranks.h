@@ -240,6 +240,16 @@ constexpr BitTable BitsInByte = [] {
     return below;
 }
 
+// The sample of key goes to position p.
+[[gnu::always_inline]] inline void Place(Tile& t, int p, uint32_t key)
+{
+    int y = (int)(key >> 8 & 255), x = (int)(key & 255);
+    t.keys[p] = key;
+    t.row[p] = (uint8_t)y;
+    t.column[p] = (uint8_t)x;
+    t.position[y * t.w + x] = (uint16_t)p;
+}
+
 // Sorts the samples of rows 0 .. h-1, columns x0 .. x0+w-1 of rows (stride samples
 // apart) by value, and fills in the tile's arrays.
 inline void SortTile(Tile& t, const uint16_t* rows, std::size_t stride, int x0, int w, int h)
@@ -272,7 +282,7 @@ inline void SortTile(Tile& t, const uint16_t* rows, std::size_t stride, int x0, 
         for (int y = 0; y < h; ++y) {
             const uint16_t* in = rows + (std::size_t)y * stride + x0;
             for (int x = 0; x < w; ++x)
-                t.keys[counts[in[x] - least]++] = (uint32_t)in[x] << 16 | (uint32_t)y << 8 | (uint32_t)x;
+                Place(t, (int)counts[in[x] - least]++, (uint32_t)in[x] << 16 | (uint32_t)y << 8 | (uint32_t)x);
         }
     } else {
         // Two stable passes over the keys, the low byte of the value first.
@@ -296,14 +306,7 @@ inline void SortTile(Tile& t, const uint16_t* rows, std::size_t stride, int x0, 
             sumHigh += hi;
         }
         for (int i = 0; i < t.count; ++i) t.spare[low[(t.keys[i] >> 16) & 255]++] = t.keys[i];
-        for (int i = 0; i < t.count; ++i) t.keys[high[t.spare[i] >> 24]++] = t.spare[i];
-    }
-    for (int p = 0; p < t.count; ++p) {
-        uint32_t key = t.keys[p];
-        int y = (int)(key >> 8 & 255), x = (int)(key & 255);
-        t.row[p] = (uint8_t)y;
-        t.column[p] = (uint8_t)x;
-        t.position[y * w + x] = (uint16_t)p;
+        for (int i = 0; i < t.count; ++i) Place(t, (int)high[t.spare[i] >> 24]++, t.spare[i]);
     }
     int padded = (t.count + 63) / 64 * 64 + 64;  // a word past the last for Seek
     std::memset(t.row + t.count, MostSpan, (std::size_t)(padded - t.count));
@@ -442,12 +445,11 @@ void PartMedians(Part& part, int rx, int ry, int bandRows, int side, int from, i
 // the other writes.
 void DenoiseByTileRanks(int radius, int tile)
 {
-    constexpr int MostParts = 64;
     constexpr std::size_t TileBudget = std::size_t(1) << 19;  // for the tiles' arrays of every part
     int width = ImgImageWidth, height = ImgImageHeight;
     int rx = Least(radius, width - 1), ry = Least(radius, height - 1);
     int side = Side(rx, ry, tile);
-    int parts = Least(PartsFor((long long)width * height), MostParts);
+    int parts = PartsFor((long long)width * height);
     int bandRows = 0;
     for (;; --parts) {
         bandRows = BandRows(rx, ry, width, tile, RowsBudget / (std::size_t)parts);
@@ -459,13 +461,13 @@ void DenoiseByTileRanks(int radius, int tile)
     }
     CHECK(bandRows > 0);
 
-    Part part[MostParts];
+    Part part[MostWorkers];
     PartSize size(rx, ry, width, height, bandRows, side);
     bool allocated = true;
     for (int i = 0; i < parts; ++i) allocated = Allocate(part[i], size, width, bandRows) && allocated;
     // Part i's output rows are cut[i] .. cut[i+1]-1; the rows within ry of each inner cut
     // are kept in edges, 2 ry rows a cut.
-    int cut[MostParts + 1];
+    int cut[MostWorkers + 1];
     for (int i = 0; i <= parts; ++i) cut[i] = (int)((long long)height * i / parts);
     std::size_t edgeRows = 2 * (std::size_t)ry;
     auto* edges = (uint16_t*)std::malloc(Greatest<std::size_t>(1, (std::size_t)(parts - 1) * edgeRows * width
