@@ -45,9 +45,11 @@ fi
 
 # The peers run single-threaded, and so does grayfix against them; only the 16-bit
 # medians against the 8-bit ones below also use grayfix's default threads.
-export VIPS_CONCURRENCY=1 OMP_NUM_THREADS=1 MAGICK_THREAD_LIMIT=1 GRAYFIX_THREADS=1
-THREADS=$(nproc)
+# (nproc counts what the affinity allows, as grayfix does, but also obeys
+# OMP_NUM_THREADS: asked first.)
+THREADS=$(env -u OMP_NUM_THREADS -u OMP_THREAD_LIMIT nproc)
 ((THREADS <= 8)) || THREADS=8
+export VIPS_CONCURRENCY=1 OMP_NUM_THREADS=1 MAGICK_THREAD_LIMIT=1 GRAYFIX_THREADS=1
 
 cmake -S "$ROOT" -B "$BUILD" -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build "$BUILD" -j "$JOBS" --target grayfix make_sample >/dev/null
