@@ -4,12 +4,13 @@
 JOBS ?= $(shell nproc)
 BUILD ?= build
 ASAN_BUILD ?= build-asan
+TSAN_BUILD ?= build-tsan
 
 PREFIX ?= /usr/local
 # Debian architecture of `make package` (amd64, arm64 or s390x).
 ARCH ?= $(shell dpkg --print-architecture 2>/dev/null || echo amd64)
 
-.PHONY: all run test test-release test-asan sample install install-files uninstall package bench \
+.PHONY: all run test test-release test-asan test-threads sample install install-files uninstall package bench \
         fuzz clean python
 
 all:
@@ -28,7 +29,7 @@ sample: all
 run: sample
 	$(BUILD)/grayfix $(BUILD)/sample8.pgm -t:denoise:1:0 $(BUILD)/sample8_denoised.pgm
 
-test: test-release test-asan
+test: test-release test-asan test-threads
 
 test-release: all
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
@@ -37,6 +38,16 @@ test-asan:
 	cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DGRAYFIX_SANITIZE=ON
 	cmake --build $(ASAN_BUILD) -j $(JOBS)
 	cd $(ASAN_BUILD) && ctest --output-on-failure -j $(JOBS)
+
+# The tests of everything that runs on several threads (the worker parts, the
+# tile medians, the statistics pass) under ThreadSanitizer, which fails on any
+# data race. Death tests fork, which it does not follow: they run elsewhere.
+TSAN_TESTS = *Workers*:*Tile*:*DenoisePaths*:*Stats*:*Crc32*:-*DeathTest*
+test-threads:
+	cmake -S . -B $(TSAN_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_FLAGS=-fsanitize=thread \
+	    -DCMAKE_EXE_LINKER_FLAGS=-fsanitize=thread -DGRAYFIX_STATIC_RUNTIME=OFF -DGRAYFIX_PYTHON=OFF
+	cmake --build $(TSAN_BUILD) -j $(JOBS) --target grayfix_tests
+	TSAN_OPTIONS=halt_on_error=1 $(TSAN_BUILD)/tests/grayfix_tests --gtest_filter='$(TSAN_TESTS)'
 
 # The whole suite built for other processors (CROSS_ARCHS, each with a
 # cmake/toolchain-ARCH.cmake) and run under qemu-user, in build-ARCH.
