@@ -21,6 +21,8 @@
 #include "image/fileio.h"
 #include "image/image.h"
 #include "image/rawio.h"
+#include "image/stats.h"
+#include "support/workers.h"
 #include "transforms/increasedepth.h"
 #include "test_util.h"
 
@@ -191,6 +193,33 @@ TEST_P(CutShortUnderTheRunDeathTest, EndsAsAShortFileAndLeavesNoHiddenOutput)
 INSTANTIATE_TEST_SUITE_P(Cuts, CutShortUnderTheRunDeathTest,
                          ::testing::Combine(::testing::Values(Pixels16 + 19, Pixels16 / 2, 1),
                                             ::testing::Bool()));
+
+// Threads that meet the cut at once (the statistics of a large image run in parts)
+// report it once between them: the first to meet it, while the others wait for its end.
+TEST(MappedInputDeathTest, ThreadsMeetingTheCutReportItOnce)
+{
+    TempDir dir;
+    dir.Write("in.raw", RandomBytes(Pixels16, 9));
+    std::string in = dir.Path("in.raw"), out = dir.Path("out.pgm");
+    for (int run = 0; run < 10; ++run)
+        EXPECT_EXIT(
+            {
+                unsigned char* data = MapOrReadRaw(in.c_str(), 0, Width, Height, 2, out.c_str());
+                if (!IsMappedPixelBuffer(data) || truncate(in.c_str(), 0) != 0) std::exit(9);
+                OutputFile output;
+                if (!OpenOutputFile(out.c_str(), &output)) std::exit(10);
+                ImgData = data;
+                ImgImageWidth = Width;
+                ImgImageHeight = Height;
+                ImgBYTEpp = 2;
+                ImgLevelMax = 65535;
+                SetWorkerThreads(4);
+                PrintImgStats();
+                std::exit(0);
+            },
+            ::testing::ExitedWithCode(2), "^\ngrayfix ERROR: ReadRaw: Input file too short$");
+    EXPECT_EQ(Listing(dir.Root()), std::vector<std::string>{"in.raw"});
+}
 
 // A bus error with the input whole is not the input's: it ends the process
 // as before (by the signal, or in a sanitizer's report). With the input cut

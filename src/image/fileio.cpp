@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <csignal>
@@ -417,6 +418,7 @@ static char BusErrorText[512];
 static std::size_t BusErrorLength = 0;
 static int BusErrorStatus = 0;
 static struct sigaction SavedBusAction;
+static std::atomic_flag BusErrorTaken;  // clear until a handler takes it
 
 static void EndRunOnBusError(int signal, siginfo_t* info, void*)
 {
@@ -432,6 +434,12 @@ static void EndRunOnBusError(int signal, siginfo_t* info, void*)
         raise(signal);
         errno = saved;
         return;
+    }
+    // Threads that meet the cut at once: the first reports it and ends the process, the
+    // others wait for that (a lock-free flag is safe in a handler).
+    if (BusErrorTaken.test_and_set()) {
+        errno = saved;
+        for (;;) pause();
     }
     if (const char* path = SignalTempPath) unlink(path);
     for (std::size_t done = 0; done < BusErrorLength;) {
