@@ -56,16 +56,18 @@ bool PathAvailable(GaussPath path)
 }
 
 namespace cpu_detail {
-int Current[Families] = {-1, -1, -1};
+std::atomic<int> Current[Families] = {-1, -1, -1};
 
 int Settle(Family family)
 {
+    int path = 0;
     switch (family) {
-    case Simd: return Current[family] = BestPath<SimdPath>();
-    case Crc32: return Current[family] = BestPath<Crc32Path>();
-    case Gauss: return Current[family] = BestPath<GaussPath>();
-    case Families: break;
+    case Simd: path = BestPath<SimdPath>(); break;
+    case Crc32: path = BestPath<Crc32Path>(); break;
+    case Gauss: path = BestPath<GaussPath>(); break;
+    case Families: return 0;
     }
-    return 0;
+    Current[family].store(path, std::memory_order_relaxed);
+    return path;
 }
 }  // namespace cpu_detail

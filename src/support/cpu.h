@@ -3,6 +3,8 @@
 // processor path: what each path needs, the default, and the test hook that forces one.
 #pragma once
 
+#include <atomic>
+
 // Only x86-64 builds by GCC or Clang have processor-specific paths; elsewhere every
 // feature below reads false and the portable paths are the only ones. Files named
 // *_avx2.cpp and *_avx512.cpp get their target flags from the build by their name.
@@ -50,7 +52,8 @@ constexpr Family FamilyOf(SimdPath) { return Simd; }
 constexpr Family FamilyOf(Crc32Path) { return Crc32; }
 constexpr Family FamilyOf(GaussPath) { return Gauss; }
 constexpr int Widest[Families] = {SimdAvx512, Crc32Vclmul, GaussAvx512};
-extern int Current[Families];  // -1 until first asked
+// -1 until first asked; atomic, since the worker threads may be the first to ask
+extern std::atomic<int> Current[Families];
 int Settle(Family family);     // the widest available path, now current
 }  // namespace cpu_detail
 
@@ -66,7 +69,7 @@ template <typename Path> Path BestPath()
 template <typename Path> Path GetPath()
 {
     auto family = cpu_detail::FamilyOf(Path{});
-    int path = cpu_detail::Current[family];
+    int path = cpu_detail::Current[family].load(std::memory_order_relaxed);
     return (Path)(path >= 0 ? path : cpu_detail::Settle(family));
 }
 
@@ -75,7 +78,7 @@ template <typename Path> Path GetPath()
 template <typename Path> bool SetPath(Path path)
 {
     if (!PathAvailable(path)) return false;
-    cpu_detail::Current[cpu_detail::FamilyOf(path)] = (int)path;
+    cpu_detail::Current[cpu_detail::FamilyOf(path)].store((int)path, std::memory_order_relaxed);
     return true;
 }
 
