@@ -472,7 +472,18 @@ void DenoiseByTileRanks(int radius, int tile)
     std::size_t edgeRows = 2 * (std::size_t)ry;
     auto* edges = (uint16_t*)std::malloc(Greatest<std::size_t>(1, (std::size_t)(parts - 1) * edgeRows * width
                                                                       * sizeof(uint16_t)));
-    CHECK(allocated && edges);
+    auto release = [&] {
+        std::free(edges);
+        for (int i = 0; i < parts; ++i) {
+            std::free(part[i].results);
+            std::free(part[i].source);
+            std::free(part[i].block);
+        }
+    };
+    if (!allocated || !edges) {
+        release();  // the check below may not end the process (the Python module)
+        CHECK(allocated && edges);
+    }
     // The copy of row y, or null when no cut is that close.
     auto edgeRow = [&](int y) -> uint16_t* {
         for (int i = 1; i < parts; ++i)
@@ -492,12 +503,7 @@ void DenoiseByTileRanks(int radius, int tile)
     RunParts(parts, [&](int i) {
         PartMedians(part[i], rx, ry, bandRows, side, cut[i], cut[i + 1], read);
     });
-    std::free(edges);
-    for (int i = 0; i < parts; ++i) {
-        std::free(part[i].results);
-        std::free(part[i].source);
-        std::free(part[i].block);
-    }
+    release();
 }
 
 }  // namespace tiles
