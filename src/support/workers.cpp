@@ -4,6 +4,7 @@
 
 #include <sched.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <exception>
 #include <thread>
@@ -39,8 +40,8 @@ int PartsFor(long long pixels)
 {
     constexpr long long PixelsPerPart = 1 << 18;  // some milliseconds of work at least
     if (Forced > 0) return Forced;
-    long long parts = pixels / PixelsPerPart;
-    return parts < 1 ? 1 : parts < WorkerThreads() ? (int)parts : WorkerThreads();
+    long long parts = std::min<long long>(pixels / PixelsPerPart, WorkerThreads());
+    return parts < 1 ? 1 : (int)parts;
 }
 
 void RunParts(int parts, void (*part)(void* context, int part), void* context)

@@ -449,16 +449,14 @@ void DenoiseByTileRanks(int radius, int tile)
     int width = ImgImageWidth, height = ImgImageHeight;
     int rx = Least(radius, width - 1), ry = Least(radius, height - 1);
     int side = Side(rx, ry, tile);
+    // Fewer parts where their share of the budget leaves too few rows, the image has fewer
+    // bands than parts, or the tiles' arrays would outgrow theirs.
     int parts = PartsFor((long long)width * height);
-    int bandRows = 0;
-    for (;; --parts) {
-        bandRows = BandRows(rx, ry, width, tile, RowsBudget / (std::size_t)parts);
-        parts = Least(parts, Greatest(1, height / Greatest(bandRows, 1)));
-        if (parts == 1
-            || (bandRows > 0
-                && parts * PartSize(rx, ry, width, height, bandRows, side).tileBytes <= TileBudget))
-            break;
-    }
+    int bandRows = BandRows(rx, ry, width, tile, RowsBudget / (std::size_t)parts);
+    while (parts > 1
+           && (bandRows == 0 || parts > height / bandRows
+               || parts * PartSize(rx, ry, width, height, bandRows, side).tileBytes > TileBudget))
+        bandRows = BandRows(rx, ry, width, tile, RowsBudget / (std::size_t)--parts);
     CHECK(bandRows > 0);
 
     Part part[MostWorkers];
