@@ -40,9 +40,9 @@ test-asan:
 	cd $(ASAN_BUILD) && ctest --output-on-failure -j $(JOBS)
 
 # The tests of everything that runs on several threads (the worker parts, the
-# tile medians, the statistics pass) under ThreadSanitizer, which fails on any
+# window filters, the statistics pass) under ThreadSanitizer, which fails on any
 # data race. Death tests fork, which it does not follow: they run elsewhere.
-TSAN_TESTS = *Workers*:*Tile*:*DenoisePaths*:*Stats*:*Crc32*:-*DeathTest*
+TSAN_TESTS = *Workers*:*Tile*:*DenoisePaths*:*WindowPath*:*Stats*:*Crc32*:-*DeathTest*
 test-threads:
 	cmake -S . -B $(TSAN_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_FLAGS=-fsanitize=thread \
 	    -DCMAKE_EXE_LINKER_FLAGS=-fsanitize=thread -DGRAYFIX_STATIC_RUNTIME=OFF -DGRAYFIX_PYTHON=OFF

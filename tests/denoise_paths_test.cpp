@@ -58,21 +58,23 @@ TEST_F(DenoisePathsTest, HistogramMatchesSelectionEverywhere)
                 // Past 12, a radius wider and taller than every image.
                 int r = radius <= 12 ? radius : 30 + (int)(random() % 1000);
                 for (int mode = 0; mode < 4; ++mode) {
+                    SetWorkerThreads(1);
                     std::vector<int> selected = DenoisedBy(DenoiseSelection, width, height, bpp,
                                                            pixels, bigEndian, r, mode);
                     // Per-column counts are built for each vector path; those of 2-byte
                     // samples go in vertical strips, here as wide as the image or a few
                     // columns (at least the radius), so that windows cross strip borders.
                     // Medians of 2-byte samples also come from tiles, of the engine's own
-                    // size or a few pixels, so that windows cross tiles and bands, in as
-                    // many parts as the strip has columns, so that they cross cuts.
+                    // size or a few pixels, so that windows cross tiles and bands. The
+                    // rows go in as many parts as the strip has columns, so that windows
+                    // cross the cuts between threads.
                     int strip = 1 + (int)(random() % 4);
                     for (int simd = -1; simd <= SimdAvx512; ++simd) {
                         if (simd >= 0 && !SetPath((SimdPath)simd)) continue;
                         for (int tiles = 0; tiles <= (bpp > 8 && simd >= 0 && mode == 0); ++tiles)
                             for (int strips = 0; strips <= (bpp > 8 && simd >= 0); ++strips) {
                                 SetDenoiseStripWidth(strips ? strip : 0);
-                                SetWorkerThreads(tiles ? strip : 0);
+                                SetWorkerThreads(strip);
                                 DenoisePath path = simd < 0 ? DenoiseRunningCounts
                                                  : tiles    ? DenoiseTileRanks
                                                             : DenoiseColumnCounts;
@@ -87,7 +89,7 @@ TEST_F(DenoisePathsTest, HistogramMatchesSelectionEverywhere)
                                                        + std::string(", vector path ")
                                                        + std::to_string(simd))
                                     << (strips ? " side " + std::to_string(strip) : "")
-                                    << (tiles ? " parts " + std::to_string(strip) : "");
+                                    << " parts " << strip;
                             }
                     }
                 }

@@ -9,6 +9,7 @@
 
 #include "image/image.h"
 #include "support/cpu.h"
+#include "support/workers.h"
 #include "test_util.h"
 #include "transforms/denoise/denoise.h"
 #include "transforms/soften/soften.h"
@@ -41,18 +42,23 @@ protected:
     }
 };
 
-// The 3x3 and 5x5 networks (and the general path at their borders) in every mode.
+// The 3x3 and 5x5 networks (and the general path at their borders) in every mode, with
+// the rows in one part or cut into up to four for the worker threads.
 TEST_P(WindowPathTest, DenoiseMatchesThePlainSort)
 {
-    ForEachImage(41, [&](std::mt19937&, const std::string& image) {
+    ForEachImage(41, [&](std::mt19937& random, const std::string& image) {
         std::vector<int> original = ImagePixels();
         for (int radius = 1; radius <= 2; ++radius)
             for (int mode = 0; mode < 4; ++mode) {
                 std::vector<int> expected = ReferenceDenoise(radius, mode);
+                int parts = 1 + (int)(random() % 4);
+                SetWorkerThreads(parts);
                 testing::internal::CaptureStdout();
                 ImgTransformDenoise(radius, mode);
                 testing::internal::GetCapturedStdout();
-                ASSERT_EQ(ImagePixels(), expected) << image << " radius " << radius << " mode " << mode;
+                SetWorkerThreads(0);
+                ASSERT_EQ(ImagePixels(), expected)
+                    << image << " radius " << radius << " mode " << mode << " parts " << parts;
                 MakeTestImage(ImgImageWidth, ImgImageHeight, Imgbpp, original, ImgBigEndian);
             }
     });

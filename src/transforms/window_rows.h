@@ -1,7 +1,8 @@
 // window_rows.h - the rows the window filters (denoise, soften) work on: a ring of source
 // rows read from the image as the windows reach them, a ring of result rows written back
-// once no later window reads the old row, and the replay of the plain algorithm's reads
-// for an image whose samples could not all be proven in range.
+// once no later window reads the old row, the image's rows cut into parts for the worker
+// threads, and the replay of the plain algorithm's reads for an image whose samples could
+// not all be proven in range.
 //
 // Internal linkage on purpose: the per-column counts are built into the files of the
 // wider processor paths too, and a shared inline function could be merged by the linker
@@ -10,9 +11,11 @@
 
 #include <cstddef>
 #include <cstdlib>
+#include <cstring>
 
 #include "driver/console.h"
 #include "image/image.h"
+#include "support/workers.h"
 
 namespace {
 
@@ -32,15 +35,81 @@ protected:
     T* rows_;
 };
 
+// Any other buffer of samples a filter needs, freed with its owner.
+template <typename T> class Samples : RowBuffer<T> {
+public:
+    explicit Samples(std::size_t count) : RowBuffer<T>(count) {}
+    T* Data() const { return this->rows_; }
+};
+
+// The image's rows cut into parts for the worker threads: part i makes output rows
+// From(i) .. From(i + 1) - 1, with windows that reach rows more above and below. Those
+// windows read rows that the neighbouring part writes back meanwhile, so the rows within
+// reach of every inner cut are copied first, and every part reads them from the copies.
+// T is uint8_t for 1-byte samples, else uint16_t.
+template <typename T> class RowParts : RowBuffer<T> {
+public:
+    // The parts worth cutting the image into (PartsFor), fewer where the copies would
+    // outgrow a MiB.
+    static int Most(int reach)
+    {
+        std::size_t cut = 2 * (std::size_t)reach * (std::size_t)ImgImageWidth * sizeof(T);
+        int parts = PartsFor((long long)ImgImageWidth * ImgImageHeight);
+        while (parts > 1 && (std::size_t)(parts - 1) * cut > (std::size_t(1) << 20)) --parts;
+        return parts;
+    }
+    // parts from 1 to MostWorkers.
+    RowParts(int parts, int reach)
+        : RowBuffer<T>((std::size_t)(parts - 1) * 2 * (std::size_t)reach * (std::size_t)ImgImageWidth + 1),
+          parts_(parts), reach_(reach)
+    {
+        CHECK(parts >= 1 && parts <= MostWorkers);
+        int height = ImgImageHeight;
+        for (int i = 0; i <= parts; ++i) cut_[i] = (int)((long long)height * i / parts);
+        for (int i = 1; i < parts; ++i)
+            for (int y = cut_[i] > reach ? cut_[i] - reach : 0; y < cut_[i] + reach && y < height; ++y)
+                ImgReadRow(y, Copy(y));
+    }
+
+    int Count() const { return parts_; }
+    int From(int part) const { return cut_[part]; }
+    // The first source row part's windows read.
+    int FirstRead(int part) const { return cut_[part] > reach_ ? cut_[part] - reach_ : 0; }
+    // Columns first .. end-1 of row y as they were before any part wrote back.
+    void Read(int y, int first, int end, T* row) const
+    {
+        if (const T* copy = Copy(y))
+            std::memcpy(row, copy + first, (std::size_t)(end - first) * sizeof(T));
+        else
+            ImgReadColumns(y, first, end, row);
+    }
+
+private:
+    // The copy of row y, or null when no inner cut is that close.
+    T* Copy(int y) const
+    {
+        for (int i = 1; i < parts_; ++i)
+            if (y >= cut_[i] - reach_ && y < cut_[i] + reach_)
+                return rows_ + ((std::size_t)(i - 1) * 2 * reach_ + (std::size_t)(y - cut_[i] + reach_))
+                                   * (std::size_t)ImgImageWidth;
+        return nullptr;
+    }
+    using RowBuffer<T>::rows_;
+    int parts_, reach_;
+    int cut_[MostWorkers + 1];
+};
+
 // Rows of the image, count of them in turn, stride samples apart; row y lives in slot
 // y % count. Only the columns first .. end-1 when given (a vertical strip: stride at
-// least end - first). T is uint8_t for 1-byte samples, else uint16_t.
+// least end - first). With parts, the rows one part reads, from parts->FirstRead(part) on.
+// T is uint8_t for 1-byte samples, else uint16_t.
 template <typename T> class SourceRows : RowBuffer<T> {
 public:
     SourceRows(int count, std::size_t stride) : SourceRows(count, stride, 0, ImgImageWidth) {}
-    SourceRows(int count, std::size_t stride, int first, int end)
+    SourceRows(int count, std::size_t stride, int first, int end, const RowParts<T>* parts = nullptr,
+               int part = 0)
         : RowBuffer<T>(stride * (std::size_t)count), count_(count), stride_(stride), first_(first),
-          end_(end)
+          end_(end), parts_(parts), loaded_(parts ? parts->FirstRead(part) : 0)
     {
     }
 
@@ -49,7 +118,10 @@ public:
     T* LoadNext()
     {
         T* row = Row(loaded_);
-        ImgReadColumns(loaded_++, first_, end_, row);
+        if (parts_)
+            parts_->Read(loaded_++, first_, end_, row);
+        else
+            ImgReadColumns(loaded_++, first_, end_, row);
         return row;
     }
     // Reads every row up to y that is not read yet.
@@ -64,7 +136,8 @@ private:
     int count_;
     std::size_t stride_;
     int first_, end_;
-    int loaded_ = 0;
+    const RowParts<T>* parts_;
+    int loaded_;
 };
 
 // The distance between ring rows, in samples: an odd number of cache lines, so that the
@@ -81,12 +154,13 @@ template <typename T> std::size_t OddLineStride(int width)
 // Only the columns first .. end-1 when given (a vertical strip); each row then has kept
 // more samples after them that stay out of the store: the caller takes them from Row(y)
 // before row y + delay + 1 is made (a strip's last columns, which the next strip reads).
+// Only the rows from .. to-1 when given (one of RowParts).
 template <typename T> class ResultRows : RowBuffer<T> {
 public:
     explicit ResultRows(int delay) : ResultRows(delay, 0, ImgImageWidth, 0) {}
-    ResultRows(int delay, int first, int end, int kept)
+    ResultRows(int delay, int first, int end, int kept, int from = 0, int to = ImgImageHeight)
         : RowBuffer<T>((std::size_t)(end - first + kept) * (std::size_t)Slots(delay)),
-          width_(end - first + kept), height_(ImgImageHeight), delay_(delay), count_(Slots(delay)),
+          width_(end - first + kept), from_(from), to_(to), delay_(delay), count_(Slots(delay)),
           first_(first), end_(end)
     {
     }
@@ -95,12 +169,12 @@ public:
     // Row y is complete: the row delay rows above goes back.
     void Done(int y)
     {
-        if (y >= delay_) ImgWriteColumns(y - delay_, first_, end_, Row(y - delay_));
+        if (y - delay_ >= from_) ImgWriteColumns(y - delay_, first_, end_, Row(y - delay_));
     }
     // After the last row: the rows still held go back, top first.
     void Flush()
     {
-        for (int y = height_ > delay_ ? height_ - delay_ : 0; y < height_; ++y)
+        for (int y = to_ - from_ > delay_ ? to_ - delay_ : from_; y < to_; ++y)
             ImgWriteColumns(y, first_, end_, Row(y));
     }
 
@@ -108,7 +182,7 @@ private:
     static int Slots(int delay) { return delay < ImgImageHeight ? delay + 1 : ImgImageHeight; }
     using RowBuffer<T>::rows_;
     std::size_t width_;
-    int height_, delay_, count_, first_, end_;
+    int from_, to_, delay_, count_, first_, end_;
 };
 
 // Replays the reads of the plain algorithm through GetPixel, in its order, for an image

@@ -19,6 +19,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 
 #if defined(__SSE2__)
 #include <immintrin.h>
@@ -26,6 +27,7 @@
 
 #include "driver/console.h"
 #include "image/image.h"
+#include "support/workers.h"
 #include "transforms/denoise/rules.h"
 #include "transforms/window_rows.h"
 
@@ -178,22 +180,45 @@ constexpr bool ColumnCountsFitImage(int width, int height, int radius)
     return width <= 10000 && 2 * ry + 1 <= 255 && (2 * rx + 1) * (2 * ry + 1) <= 65535;
 }
 
-template <int Mode> void RunColumns(int radius, SixteenBytes* counts)
+// What one part of the rows takes: the ring of its windows' rows and the one that just
+// left them, width apart, its results and its columns' counts (272 bytes a column).
+struct ColumnsPart {
+    ColumnsPart(const RowParts<uint8_t>& parts, int part, int ry)
+        : source((int)Least<long long>(ImgImageHeight, 2LL * ry + 2), (std::size_t)ImgImageWidth, 0,
+                 ImgImageWidth, &parts, part),
+          results(ry, 0, ImgImageWidth, 0, parts.From(part), parts.From(part + 1)),
+          counts((SixteenBytes*)std::aligned_alloc(alignof(SixteenBytes), Bytes()))
+    {
+        CHECK(counts);
+        std::memset((void*)counts, 0, Bytes());
+    }
+    ~ColumnsPart() { std::free(counts); }
+    ColumnsPart(const ColumnsPart&) = delete;
+    ColumnsPart& operator=(const ColumnsPart&) = delete;
+    static std::size_t Bytes() { return (std::size_t)ImgImageWidth * 17 * sizeof(SixteenBytes); }
+
+    SourceRows<uint8_t> source;
+    ResultRows<uint8_t> results;
+    SixteenBytes* counts;
+};
+
+template <int Mode> void RunColumns(int radius, ColumnsPart& part, int from, int to)
 {
     int width = ImgImageWidth, height = ImgImageHeight;
     int rx = Least(radius, width - 1), ry = Least(radius, height - 1);
-    // The ring keeps the rows of the window and the one that just left it, width apart.
-    SourceRows<uint8_t> source((int)Least<long long>(height, 2LL * ry + 2), (std::size_t)width);
-    ResultRows<uint8_t> results(ry);
+    SourceRows<uint8_t>& source = part.source;
+    ResultRows<uint8_t>& results = part.results;
+    int first = source.Loaded();  // the first row counted
+    SixteenBytes* counts = part.counts;
     Columns w;
     w.width = width;
     w.rx = rx;
     w.coarse = counts;
     w.fine = counts + width;
-    for (int y = 0; y < height; ++y) {
+    for (int y = from; y < to; ++y) {
         // Once the window is full height, a row comes in as one goes out: both are
         // counted in one pass, which touches each column's coarse counts once.
-        const uint8_t* gone = y - 1 - ry >= 0 ? source.Row(y - 1 - ry) : nullptr;
+        const uint8_t* gone = y - 1 - ry >= first ? source.Row(y - 1 - ry) : nullptr;
         for (int bottom = y + Least(ry, height - 1 - y); source.Loaded() <= bottom;) {
             uint8_t* come = source.LoadNext();
             if (gone) {
@@ -260,15 +285,19 @@ template <int Mode> void RunColumns(int radius, SixteenBytes* counts)
 }
 
 // Denoises the 1-byte image with a radius that ColumnCountsFitImage accepts; every sample
-// must be proven at most ImgLevelMax.
+// must be proven at most ImgLevelMax. The rows are shared among the worker threads in
+// parts, each with counts of its own, fewer where those would outgrow about 3 MB.
 void DenoiseByColumnCounts(int radius, int mode)
 {
-    std::size_t size = (std::size_t)ImgImageWidth * 17 * sizeof(SixteenBytes);
-    SixteenBytes* counts = (SixteenBytes*)std::aligned_alloc(alignof(SixteenBytes), size);
-    CHECK(counts);
-    std::memset((void*)counts, 0, size);
-    WithMode(mode, [&]<int Mode>() { RunColumns<Mode>(radius, counts); });
-    std::free(counts);
+    int ry = Least(radius, ImgImageHeight - 1);
+    int count = RowParts<uint8_t>::Most(ry);
+    while (count > 1 && count * ColumnsPart::Bytes() > (std::size_t(3) << 20)) --count;
+    RowParts<uint8_t> parts(count, ry);
+    std::optional<ColumnsPart> part[MostWorkers];
+    for (int i = 0; i < count; ++i) part[i].emplace(parts, i, ry);
+    WithMode(mode, [&]<int Mode>() {
+        RunParts(count, [&](int i) { RunColumns<Mode>(radius, *part[i], parts.From(i), parts.From(i + 1)); });
+    });
 }
 
 }  // namespace

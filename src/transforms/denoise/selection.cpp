@@ -9,9 +9,11 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <optional>
 
 #include "driver/console.h"
 #include "image/image.h"
+#include "support/workers.h"
 #include "transforms/denoise/engines.h"
 #include "transforms/denoise/full_window.h"  // SortSix, shared with the edge rows
 #include "transforms/denoise/kernels.h"
@@ -117,27 +119,37 @@ template <typename T> DenoiseRowKernel<T> FullWindowKernel(int radius, int mode)
         return DenoiseKernelsForRun().words[radius - 1][mode];
 }
 
-template <typename T, int Mode> void SelectRows(int radius, bool fullWindowKernels)
+// What one part of the rows takes: its rings of source rows and results, the sorted
+// columns of the full-window kernels and a gathered window.
+template <typename T> struct SelectionPart {
+    SelectionPart(const RowParts<T>& parts, int part, int ry, std::size_t windowSize)
+        : source((int)std::min<long long>(ImgImageHeight, 2LL * ry + 1), OddLineStride<T>(ImgImageWidth), 0,
+                 ImgImageWidth, &parts, part),
+          results(ry, 0, ImgImageWidth, 0, parts.From(part), parts.From(part + 1)),
+          scratch(FullWindowScratchRows * (std::size_t)ImgImageWidth), window(windowSize)
+    {
+    }
+    SourceRows<T> source;
+    ResultRows<T> results;
+    Samples<T> scratch;
+    Samples<uint16_t> window;
+};
+
+template <typename T, int Mode>
+void SelectRows(SelectionPart<T>& part, int from, int to, int radius, bool fullWindowKernels)
 {
     int width = ImgImageWidth, height = ImgImageHeight;
     // A window never reaches past the image, so clipping the radius per axis keeps every window.
     int rx = std::min(radius, width - 1), ry = std::min(radius, height - 1);
-    ResultRows<T> results(ry);
-    SourceRows<T> source((int)std::min<long long>(height, 2LL * ry + 1), OddLineStride<T>(width));
-    T* scratch = (T*)std::malloc(sizeof(T) * FullWindowScratchRows * (std::size_t)width);
-    CHECK(scratch);
-    // The window never holds more samples than the image has, whatever the radius.
-    std::size_t side = 2 * (std::size_t)radius + 1;  // below 2^32, so side*side fits
-    std::size_t windowSize = std::min(side * side, PixelIndex(0, height));
-    uint16_t* window = (uint16_t*)std::malloc(windowSize * sizeof(uint16_t));
-    CHECK(window);
-
+    SourceRows<T>& source = part.source;
+    T* scratch = part.scratch.Data();
+    uint16_t* window = part.window.Data();
     DenoiseRowKernel<T> fullRow = FullWindowKernel<T>(radius, Mode);
-    for (int y = 0; y < height; ++y) {
+    for (int y = from; y < to; ++y) {
         int top = y - std::min(ry, y), bottom = y + std::min(ry, height - 1 - y);
         source.LoadThrough(bottom);
         if (source.Loaded() < height) PrefetchRow(source.Loaded(), width * sizeof(T));
-        T* out = results.Row(y);
+        T* out = part.results.Row(y);
 
         int fastFrom = 0, fastTo = 0;  // x range done by a full-window kernel
         if (radius <= 2 && rx == radius && bottom - top == 2 * radius && fullWindowKernels) {
@@ -166,18 +178,37 @@ template <typename T, int Mode> void SelectRows(int radius, bool fullWindowKerne
             }
             out[x] = (T)ChooseFromWindow<Mode>(window, n, source.Row(y)[x]);
         }
-        results.Done(y);
+        part.results.Done(y);
     }
-    results.Flush();
-    std::free(window);
-    std::free(scratch);
+    part.results.Flush();
+}
+
+// The rows are shared among the worker threads in parts, each with its own buffers, fewer
+// where their windows would take more than a MiB.
+template <typename T> void SelectAll(int radius, int mode, bool fullWindowKernels)
+{
+    int height = ImgImageHeight;
+    int ry = std::min(radius, height - 1);
+    // The window never holds more samples than the image has, whatever the radius.
+    std::size_t side = 2 * (std::size_t)radius + 1;  // below 2^32, so side*side fits
+    std::size_t windowSize = std::min(side * side, PixelIndex(0, height));
+    int count = RowParts<T>::Most(ry);
+    while (count > 1 && count * windowSize * sizeof(uint16_t) > (std::size_t(1) << 20)) --count;
+    RowParts<T> parts(count, ry);
+    std::optional<SelectionPart<T>> part[MostWorkers];
+    for (int i = 0; i < parts.Count(); ++i) part[i].emplace(parts, i, ry, windowSize);
+    WithMode(mode, [&]<int Mode>() {
+        RunParts(parts.Count(), [&](int i) {
+            SelectRows<T, Mode>(*part[i], parts.From(i), parts.From(i + 1), radius, fullWindowKernels);
+        });
+    });
 }
 
 }  // namespace
 
 template <typename T> void DenoiseBySelection(int radius, int mode, bool fullWindowKernels)
 {
-    WithMode(mode, [&]<int Mode>() { SelectRows<T, Mode>(radius, fullWindowKernels); });
+    SelectAll<T>(radius, mode, fullWindowKernels);
 }
 
 template void DenoiseBySelection<uint8_t>(int radius, int mode, bool fullWindowKernels);

@@ -35,6 +35,7 @@
 #include "image/image.h"
 #include "support/workers.h"
 #include "transforms/denoise/rules.h"
+#include "transforms/window_rows.h"
 
 namespace {
 namespace tiles {
@@ -440,9 +441,7 @@ void PartMedians(Part& part, int rx, int ry, int bandRows, int side, int from, i
 // Medians of the whole 2-byte image, whose samples must be proven at most ImgLevelMax, in
 // bands of BandRows output rows and tiles of as many columns (tile, when positive, sets
 // their side for tests). The rows are shared among the worker threads in as many parts,
-// each with its own buffers, together within about the budget of one; the rows within
-// the radius of a cut between parts are copied first, since each side reads the rows
-// the other writes.
+// each with its own buffers, together within about the budget of one.
 void DenoiseByTileRanks(int radius, int tile)
 {
     constexpr std::size_t TileBudget = std::size_t(1) << 19;  // for the tiles' arrays of every part
@@ -451,7 +450,7 @@ void DenoiseByTileRanks(int radius, int tile)
     int side = Side(rx, ry, tile);
     // Fewer parts where their share of the budget leaves too few rows, the image has fewer
     // bands than parts, or the tiles' arrays would outgrow theirs.
-    int parts = PartsFor((long long)width * height);
+    int parts = RowParts<uint16_t>::Most(ry);
     int bandRows = BandRows(rx, ry, width, tile, RowsBudget / (std::size_t)parts);
     while (parts > 1
            && (bandRows == 0 || parts > height / bandRows
@@ -459,47 +458,25 @@ void DenoiseByTileRanks(int radius, int tile)
         bandRows = BandRows(rx, ry, width, tile, RowsBudget / (std::size_t)--parts);
     CHECK(bandRows > 0);
 
+    RowParts<uint16_t> rows(parts, ry);
     Part part[MostWorkers];
     PartSize size(rx, ry, width, height, bandRows, side);
     bool allocated = true;
     for (int i = 0; i < parts; ++i) allocated = Allocate(part[i], size, width, bandRows) && allocated;
-    // Part i's output rows are cut[i] .. cut[i+1]-1; the rows within ry of each inner cut
-    // are kept in edges, 2 ry rows a cut.
-    int cut[MostWorkers + 1];
-    for (int i = 0; i <= parts; ++i) cut[i] = (int)((long long)height * i / parts);
-    std::size_t edgeRows = 2 * (std::size_t)ry;
-    auto* edges = (uint16_t*)std::malloc(Greatest<std::size_t>(1, (std::size_t)(parts - 1) * edgeRows * width
-                                                                      * sizeof(uint16_t)));
     auto release = [&] {
-        std::free(edges);
         for (int i = 0; i < parts; ++i) {
             std::free(part[i].results);
             std::free(part[i].source);
             std::free(part[i].block);
         }
     };
-    if (!allocated || !edges) {
+    if (!allocated) {
         release();  // the check below may not end the process (the Python module)
-        CHECK(allocated && edges);
+        CHECK(allocated);
     }
-    // The copy of row y, or null when no cut is that close.
-    auto edgeRow = [&](int y) -> uint16_t* {
-        for (int i = 1; i < parts; ++i)
-            if (y >= cut[i] - ry && y < cut[i] + ry)
-                return edges + ((std::size_t)(i - 1) * edgeRows + (std::size_t)(y - cut[i] + ry)) * width;
-        return nullptr;
-    };
-    for (int i = 1; i < parts; ++i)
-        for (int y = Greatest(0, cut[i] - ry); y < Least(height, cut[i] + ry); ++y)
-            ImgReadRow(y, edgeRow(y));
-    auto read = [&](int y, uint16_t* row) {
-        if (const uint16_t* copy = edgeRow(y))
-            std::memcpy(row, copy, (std::size_t)width * sizeof(uint16_t));
-        else
-            ImgReadRow(y, row);
-    };
+    auto read = [&](int y, uint16_t* row) { rows.Read(y, 0, width, row); };
     RunParts(parts, [&](int i) {
-        PartMedians(part[i], rx, ry, bandRows, side, cut[i], cut[i + 1], read);
+        PartMedians(part[i], rx, ry, bandRows, side, rows.From(i), rows.From(i + 1), read);
     });
     release();
 }
