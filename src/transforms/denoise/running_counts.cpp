@@ -17,9 +17,11 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 
 #include "driver/console.h"
 #include "image/image.h"
+#include "support/workers.h"
 #include "transforms/denoise/engines.h"
 #include "transforms/denoise/rules.h"
 #include "transforms/window_rows.h"
@@ -254,22 +256,48 @@ template <typename T> long long Equal(const Counts<T>& h, int c) { return h.fine
 template <typename T> int Above(const Counts<T>& h, int c) { return FirstFrom(h, c + 1); }
 template <typename T> int Below(const Counts<T>& h, int c) { return LastFrom(h, c - 1); }
 
-template <typename T, int Mode> void Run(int radius, Counts<T>& h, const T** band)
+// What one part of the rows takes: the ring of its windows' rows and the one that just
+// left them, its results, and the window's counts.
+template <typename T> struct SnakePart {
+    static constexpr std::size_t Levels = std::size_t(1) << (8 * sizeof(T));
+    static constexpr std::size_t Lanes = Counts<T>::Lanes * Counts<T>::Blocks;
+    SnakePart(const RowParts<T>& parts, int part, int ry)
+        : source((int)std::min<long long>(ImgImageHeight, 2LL * ry + 2), OddLineStride<T>(ImgImageWidth), 0,
+                 ImgImageWidth, &parts, part),
+          results(ry, 0, ImgImageWidth, 0, parts.From(part), parts.From(part + 1)),
+          counts(Levels + 2 * Lanes), band((std::size_t)(ry + 1) * 2)
+    {
+        std::memset(counts.Data(), 0, (Levels + 2 * Lanes) * sizeof(uint32_t));
+        h.fine = counts.Data();
+        h.came = h.fine + Levels;
+        h.went = h.came + Lanes;
+    }
+    SourceRows<T> source;
+    ResultRows<T> results;
+    Samples<uint32_t> counts;
+    Samples<const T*> band;  // the rows of a window column
+    Counts<T> h;
+};
+
+// Output rows from .. to-1.
+template <typename T, int Mode> void Run(int radius, SnakePart<T>& part, int from, int to)
 {
     int width = ImgImageWidth, height = ImgImageHeight;
     int rx = std::min(radius, width - 1), ry = std::min(radius, height - 1);
-    // The ring keeps the rows of the window and the one that just left it.
-    SourceRows<T> source((int)std::min<long long>(height, 2LL * ry + 2), OddLineStride<T>(width));
-    ResultRows<T> results(ry);
+    SourceRows<T>& source = part.source;
+    Counts<T>& h = part.h;
+    const T** band = part.band.Data();
+    if (from == to) return;
 
-    source.LoadThrough(ry);
-    for (int y = 0; y <= ry; ++y) band[y] = source.Row(y);
-    for (int x = 0; x <= rx; ++x) MoveColumn<T, Mode>(h, band, ry + 1, -1, x);
+    int top = from - std::min(ry, from), bottom = from + std::min(ry, height - 1 - from);
+    source.LoadThrough(bottom);
+    for (int y = top; y <= bottom; ++y) band[y - top] = source.Row(y);
+    for (int x = 0; x <= rx; ++x) MoveColumn<T, Mode>(h, band, bottom - top + 1, -1, x);
 
     int x = 0;  // the window's column: the snake turns at either end
-    for (int y = 0; y < height; ++y) {
-        int top = y - std::min(ry, y), bottom = y + std::min(ry, height - 1 - y);
-        if (y > 0) {
+    for (int y = from; y < to; ++y) {
+        top = y - std::min(ry, y), bottom = y + std::min(ry, height - 1 - y);
+        if (y > from) {
             source.LoadThrough(bottom);
             int left = x - std::min(rx, x), right = x + std::min(rx, width - 1 - x);
             const T* gone = y - 1 - ry >= 0 ? source.Row(y - 1 - ry) : nullptr;
@@ -279,7 +307,7 @@ template <typename T, int Mode> void Run(int radius, Counts<T>& h, const T** ban
         int count = bottom - top + 1;
         for (int k = 0; k < count; ++k) band[k] = source.Row(top + k);
         const T* centre = source.Row(y);
-        T* out = results.Row(y);
+        T* out = part.results.Row(y);
 
         out[x] = (T)Choose<Mode>(h, centre[x]);
         if (x == 0) {
@@ -297,9 +325,9 @@ template <typename T, int Mode> void Run(int radius, Counts<T>& h, const T** ban
             }
             x = 0;
         }
-        results.Done(y);
+        part.results.Done(y);
     }
-    results.Flush();
+    part.results.Flush();
 }
 
 }  // namespace
@@ -309,22 +337,16 @@ bool RunningCountsFit()
     return (unsigned long long)ImgImageWidth * (unsigned long long)ImgImageHeight <= UINT32_MAX;
 }
 
+// The rows are shared among the worker threads in parts, each with counts of its own.
 template <typename T> void DenoiseByRunningCounts(int radius, int mode)
 {
-    constexpr std::size_t levels = std::size_t(1) << (8 * sizeof(T));
-    Counts<T> h;
-    constexpr std::size_t blocks = levels / Counts<T>::Block;
-    constexpr int lanes = Counts<T>::Lanes;
-    h.fine = (uint32_t*)std::calloc(levels + 2 * lanes * blocks, sizeof(uint32_t));
-    CHECK(h.fine);
-    h.came = h.fine + levels;
-    h.went = h.came + lanes * blocks;
     int ry = std::min(radius, ImgImageHeight - 1);
-    const T** band = (const T**)std::malloc((std::size_t)(ry + 1) * 2 * sizeof(T*));
-    CHECK(band);
-    WithMode(mode, [&]<int Mode>() { Run<T, Mode>(radius, h, band); });
-    std::free(band);
-    std::free(h.fine);
+    RowParts<T> parts(RowParts<T>::Most(ry), ry);
+    std::optional<SnakePart<T>> part[MostWorkers];
+    for (int i = 0; i < parts.Count(); ++i) part[i].emplace(parts, i, ry);
+    WithMode(mode, [&]<int Mode>() {
+        RunParts(parts.Count(), [&](int i) { Run<T, Mode>(radius, *part[i], parts.From(i), parts.From(i + 1)); });
+    });
 }
 
 template void DenoiseByRunningCounts<uint8_t>(int radius, int mode);
