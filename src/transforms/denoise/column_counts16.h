@@ -17,20 +17,23 @@
 // the image is done in vertical strips whose counts fit CountsBudget. A strip reads the
 // original samples of radius columns on either side, so the results of its last radius
 // columns are held back until the next strip has read them. What the engine takes beside
-// the image: at most CountsBudget of counts and 8 KB of window sums (Lower), the rows of
-// a window and one more for a strip's columns, radius + 1 rows of its results, and, when
-// there is more than one strip, two buffers of radius columns of the image's height.
+// the image: at most CountsBudget of counts, and for each part of the rows (one a worker
+// thread) 8 KB of window sums (Lower), the rows of a window and one more for a strip's
+// columns and radius + 1 rows of its results; the rows by the cuts between parts; and,
+// when there is more than one strip, two buffers of radius columns of the image's height.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <utility>
 
 #include "driver/console.h"
 #include "image/image.h"
 #include "support/loop_hints.h"  // GRAYFIX_IVDEP
+#include "support/workers.h"
 #include "transforms/denoise/column_counts.h"
 #include "transforms/denoise/rules.h"
 #include "transforms/window_rows.h"
@@ -283,26 +286,27 @@ long long Equal(Columns16& w, int c) { return CountUpTo(w, c) - CountBelow(w, c)
 int Above(Columns16& w, int c) { return Select(w, CountUpTo(w, c)); }
 int Below(Columns16& w, int c) { return Select(w, CountBelow(w, c) - 1); }
 
-// Output columns x0 .. x1-1 of every row. Results of the columns from x1 - held on go to
-// heldNow (held columns a row) instead of the store: the next strip reads them.
-template <int Mode> void RunStrip(Columns16& w, int radius, int x0, int x1, int held, uint16_t* heldNow)
+// Output columns x0 .. x1-1 of rows from .. to-1, from the strip's columns of the rows in
+// source (a ring of the window's rows and the one that just left) into results. Results
+// of the columns from x1 - held on go to heldNow (held columns a row) instead of the
+// store: the next strip reads them.
+template <int Mode>
+void RunStrip(Columns16& w, SourceRows<uint16_t>& source, ResultRows<uint16_t>& results, int radius, int x0,
+              int x1, int held, uint16_t* heldNow, int from, int to)
 {
     int height = ImgImageHeight;
     int rx = w.rx, ry = Least(radius, height - 1);
     int columns = w.end - w.first, outputs = x1 - x0;
-    // The ring keeps the strip's columns of the window's rows and the one that just left.
-    SourceRows<uint16_t> source((int)Least<long long>(height, 2LL * ry + 2), (std::size_t)columns,
-                                w.first, w.end);
-    ResultRows<uint16_t> results(ry, x0, x1 - held, held);
+    int first = source.Loaded();  // the first row counted
     auto hold = [&](int y) {
         if (held)
             std::memcpy(heldNow + (std::size_t)y * held, results.Row(y) + outputs - held,
                         held * sizeof(uint16_t));
     };
-    for (int y = 0; y < height; ++y) {
+    for (int y = from; y < to; ++y) {
         // Each column's counts first, the sample that left before the one that came, so that
         // a column never has more pages than its window has rows.
-        const uint16_t* gone = y - 1 - ry >= 0 ? source.Row(y - 1 - ry) : nullptr;
+        const uint16_t* gone = y - 1 - ry >= first ? source.Row(y - 1 - ry) : nullptr;
         for (int bottom = y + Least(ry, height - 1 - y); source.Loaded() <= bottom;) {
             uint16_t* come = source.LoadNext();
             for (int c = 0; c < columns; ++c) {
@@ -381,64 +385,117 @@ template <int Mode> void RunStrip(Columns16& w, int radius, int x0, int x1, int 
             }
         }
         results.Done(y);
-        if (y >= ry) hold(y - ry);  // its slot takes row y + 1 next
+        if (y - ry >= from) hold(y - ry);  // its slot takes row y + 1 next
     }
     results.Flush();
-    for (int y = height - ry; y < height; ++y) hold(y);
+    for (int y = Greatest(from, to - ry); y < to; ++y) hold(y);
 }
+
+// What one part of the rows takes for its strips: the counts, within CountsBudget over
+// all parts, and the window's sums.
+struct StripPart {
+    StripPart(int rx, int span, std::size_t pageCount)
+        : top((SixteenBytes*)std::aligned_alloc(alignof(SixteenBytes),
+                                                (std::size_t)span * 17 * sizeof(SixteenBytes))),
+          table((uint16_t*)std::malloc((std::size_t)span * 256 * sizeof(uint16_t))),
+          pages((Page*)std::calloc(pageCount, sizeof(Page))),  // a page is all zero when not in use
+          free((uint16_t*)std::malloc(pageCount * sizeof(uint16_t))),
+          lower((Lower*)std::aligned_alloc(alignof(Lower), 256 * sizeof(Lower))),
+          lowerAt((long long*)std::malloc(256 * sizeof(long long)))
+    {
+        CHECK(top && table && pages && free && lower && lowerAt);
+        w.rx = rx;
+        w.top = top;
+        w.mid = top + span;
+        w.table = table;
+        w.span = (std::size_t)span;
+        w.pages = pages;
+        w.free = free;
+        w.lower = lower;
+        w.lowerAt = lowerAt;
+        for (int k = 0; k < 16; ++k) w.innerAt[k] = -1;  // all stale
+        for (int h = 0; h < 256; ++h) w.lowerAt[h] = -1;
+    }
+    ~StripPart()
+    {
+        std::free(lowerAt);
+        std::free(lower);
+        std::free(free);
+        std::free(pages);
+        std::free(table);
+        std::free(top);
+    }
+    StripPart(const StripPart&) = delete;
+    StripPart& operator=(const StripPart&) = delete;
+
+    SixteenBytes* top;
+    uint16_t* table;
+    Page* pages;
+    uint16_t* free;
+    Lower* lower;
+    long long* lowerAt;
+    Columns16 w;
+};
 
 // Denoises the 2-byte image, whose samples must be proven at most ImgLevelMax, in strips
 // of step output columns: at least the clipped radius, so that a strip reads no results of
 // the strip before last, which are already in the store, and at most what StripWidth16
-// gives for the clipped radii, so that the counts stay within the budget.
+// gives for the clipped radii, so that the counts stay within the budget. Each strip's
+// rows are shared among the worker threads in parts, whose counts share the budget: the
+// strips narrow for them, down to the radius, and then the parts are fewer.
 void DenoiseByColumnCounts16(int radius, int mode, int step)
 {
     int width = ImgImageWidth, height = ImgImageHeight;
     int rx = Least(radius, width - 1), ry = Least(radius, height - 1);
     int pagesPerColumn = Least(2 * ry + 1, 256);
     CHECK(step >= rx && step >= 1 && step <= StripWidth16(rx, ry, width));
+    int count = RowParts<uint16_t>::Most(ry);
+    auto stepFor = [&](int parts) { return (int)Least<long long>(step, StripColumns(ry) / parts - 2LL * rx); };
+    while (count > 1 && stepFor(count) < Greatest(rx, 1)) --count;
+    if (count > 1) step = stepFor(count);
     int span = (int)Least<long long>(width, step + 2LL * rx);  // image columns of a strip, at most
     std::size_t pageCount = (std::size_t)span * pagesPerColumn + 1;
     CHECK(pageCount <= 65536);  // page indices are 16-bit: within the budget they are
 
-    Columns16 w;
-    w.rx = rx;
-    w.top = (SixteenBytes*)std::aligned_alloc(alignof(SixteenBytes), (std::size_t)span * 17 * sizeof(SixteenBytes));
-    w.table = (uint16_t*)std::malloc((std::size_t)span * 256 * sizeof(uint16_t));
-    w.pages = (Page*)std::calloc(pageCount, sizeof(Page));  // a page is all zero when not in use
-    w.free = (uint16_t*)std::malloc(pageCount * sizeof(uint16_t));
-    w.lower = (Lower*)std::aligned_alloc(alignof(Lower), 256 * sizeof(Lower));
-    w.lowerAt = (long long*)std::malloc(256 * sizeof(long long));
-    CHECK(w.top && w.table && w.pages && w.free && w.lower && w.lowerAt);
+    RowParts<uint16_t> rows(count, ry);
+    std::optional<StripPart> part[MostWorkers];
+    for (int i = 0; i < count; ++i) part[i].emplace(rx, span, pageCount);
     // The held columns of one strip and of the one before, only where there are strips.
     std::size_t heldSize = width > step ? (std::size_t)rx * height : 0;
-    uint16_t* heldBefore = nullptr;
-    uint16_t* heldNow = nullptr;
-    if (heldSize) {
-        heldBefore = (uint16_t*)std::malloc(heldSize * sizeof(uint16_t));
-        heldNow = (uint16_t*)std::malloc(heldSize * sizeof(uint16_t));
-        CHECK(heldBefore && heldNow);
-    }
-    for (int k = 0; k < 16; ++k) w.innerAt[k] = -1;  // all stale
-    for (int h = 0; h < 256; ++h) w.lowerAt[h] = -1;
-    w.span = span;
-    w.mid = w.top + span;
+    Samples<uint16_t> heldA(heldSize + 1), heldB(heldSize + 1);
+    uint16_t *heldBefore = heldA.Data(), *heldNow = heldB.Data();
 
     int heldFrom = 0, heldCount = 0;  // the previous strip's held columns
     for (int x0 = 0; x0 < width;) {
         int x1 = (int)Least<long long>(width, (long long)x0 + step);
-        w.first = x0 - Least(rx, x0);
-        w.end = (int)Least<long long>(width, (long long)x1 + rx);
-        int columns = w.end - w.first;
-        std::memset((void*)w.top, 0, (std::size_t)columns * sizeof(SixteenBytes));
-        std::memset((void*)w.mid, 0, (std::size_t)span * 16 * sizeof(SixteenBytes));
-        std::memset(w.table, 0, (std::size_t)span * 256 * sizeof(uint16_t));
-        w.freeCount = 0;
-        for (std::size_t p = (std::size_t)columns * pagesPerColumn; p >= 1; --p) w.free[w.freeCount++] = (uint16_t)p;
+        int first = x0 - Least(rx, x0), end = (int)Least<long long>(width, (long long)x1 + rx);
+        int columns = end - first;
         int holding = x1 < width ? Least(rx, x1 - x0) : 0;
-        WithMode(mode, [&]<int Mode>() { RunStrip<Mode>(w, radius, x0, x1, holding, heldNow); });
-        for (std::size_t i = 0; i < (std::size_t)span * 256; ++i)
-            if (w.table[i]) std::memset((void*)&w.pages[w.table[i]], 0, sizeof(Page));
+        std::optional<SourceRows<uint16_t>> source[MostWorkers];
+        std::optional<ResultRows<uint16_t>> results[MostWorkers];
+        for (int i = 0; i < count; ++i) {
+            Columns16& w = part[i]->w;
+            w.first = first;
+            w.end = end;
+            std::memset((void*)w.top, 0, (std::size_t)columns * sizeof(SixteenBytes));
+            std::memset((void*)w.mid, 0, (std::size_t)span * 16 * sizeof(SixteenBytes));
+            std::memset(w.table, 0, (std::size_t)span * 256 * sizeof(uint16_t));
+            w.freeCount = 0;
+            for (std::size_t p = (std::size_t)columns * pagesPerColumn; p >= 1; --p) w.free[w.freeCount++] = (uint16_t)p;
+            source[i].emplace((int)Least<long long>(height, 2LL * ry + 2), (std::size_t)columns, first, end, &rows, i);
+            results[i].emplace(ry, x0, x1 - holding, holding, rows.From(i), rows.From(i + 1));
+        }
+        WithMode(mode, [&]<int Mode>() {
+            RunParts(count, [&](int i) {
+                RunStrip<Mode>(part[i]->w, *source[i], *results[i], radius, x0, x1, holding, heldNow,
+                               rows.From(i), rows.From(i + 1));
+            });
+        });
+        for (int i = 0; i < count; ++i) {
+            Columns16& w = part[i]->w;
+            for (std::size_t k = 0; k < (std::size_t)span * 256; ++k)
+                if (w.table[k]) std::memset((void*)&w.pages[w.table[k]], 0, sizeof(Page));
+        }
         // This strip has read the previous one's held columns for the last time.
         for (int y = 0; y < height && heldCount; ++y)
             ImgWriteColumns(y, heldFrom, heldFrom + heldCount, heldBefore + (std::size_t)y * heldCount);
@@ -447,14 +504,6 @@ void DenoiseByColumnCounts16(int radius, int mode, int step)
         heldCount = holding;
         x0 = x1;
     }
-    std::free(heldNow);
-    std::free(heldBefore);
-    std::free(w.lowerAt);
-    std::free(w.lower);
-    std::free(w.free);
-    std::free(w.pages);
-    std::free(w.table);
-    std::free(w.top);
 }
 
 }  // namespace counts16
