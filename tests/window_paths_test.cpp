@@ -65,7 +65,8 @@ TEST_P(WindowPathTest, DenoiseMatchesThePlainSort)
 }
 
 // Radii with fused and running box sums; weights from small to large enough for 64-bit
-// sums, sharpening ones included (windows whose weightsum is not positive are skipped).
+// sums, sharpening ones included (windows whose weightsum is not positive are skipped);
+// the rows in one part or cut into up to four.
 TEST_P(WindowPathTest, SoftenMatchesThePlainLoops)
 {
     ForEachImage(42, [&](std::mt19937& random, const std::string& image) {
@@ -77,15 +78,18 @@ TEST_P(WindowPathTest, SoftenMatchesThePlainLoops)
                 int neighborweight = (int)(random() % (unsigned)scale) - (random() % 3 ? 0 : scale / 9);
                 std::vector<int> expected;
                 if (!ReferenceSoften(radius, centerweight, neighborweight, squared, expected)) continue;
+                int parts = 1 + (int)(random() % 4);
+                SetWorkerThreads(parts);
                 testing::internal::CaptureStdout();
                 if (squared)
                     ImgTransformSoftenSquared(radius, centerweight, neighborweight);
                 else
                     ImgTransformSoften(radius, centerweight, neighborweight);
                 testing::internal::GetCapturedStdout();
+                SetWorkerThreads(0);
                 ASSERT_EQ(ImagePixels(), expected) << image << " radius " << radius << " weights "
                                                    << centerweight << " " << neighborweight
-                                                   << (squared ? " squared" : "");
+                                                   << (squared ? " squared" : "") << " parts " << parts;
                 MakeTestImage(ImgImageWidth, ImgImageHeight, Imgbpp, original, ImgBigEndian);
             }
     });

@@ -13,11 +13,13 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <optional>
 #include <type_traits>
 
 #include "driver/console.h"
 #include "image/image.h"
 #include "support/cpu.h"
+#include "support/workers.h"
 #include "transforms/soften/row_kernels.h"  // the baseline build of the row kernels
 #include "transforms/window_rows.h"
 
@@ -78,40 +80,56 @@ template <typename T, typename Acc, bool Squared> static SoftenRowKernels<T, Acc
     }
 }
 
+// What one part of the rows takes: its results, written back once row y + ry + 1 has
+// taken their old values out of the sums, the column sums and the work of a row.
+template <typename T, typename Acc> struct SoftenPart {
+    using Real = typename SoftenRowKernels<T, Acc>::Real;
+    SoftenPart(const RowParts<T>& parts, int part, int rx, int ry)
+        : results(ry + 1, 0, ImgImageWidth, 0, parts.From(part), parts.From(part + 1)),
+          work(Padded(rx) + 2 * (std::size_t)ImgImageWidth), divisor((std::size_t)ImgImageWidth),
+          rows(2 * (std::size_t)ImgImageWidth)
+    {
+    }
+    static std::size_t Padded(int rx) { return (std::size_t)ImgImageWidth + 2 * (std::size_t)rx; }
+    ResultRows<T> results;
+    Samples<Acc> work;
+    Samples<Real> divisor;
+    Samples<T> rows;
+};
+
+// Output rows from .. to-1.
 template <typename T, typename Acc, bool Squared>
-static void SoftenRows(int rx, int ry, int centerweight, int neighborweight, ResultRows<T>& results)
+static void SoftenRows(int rx, int ry, int centerweight, int neighborweight, SoftenPart<T, Acc>& part,
+                       const RowParts<T>& parts, int from, int to)
 {
     const SoftenRowKernels<T, Acc> kernels = RowKernelsForRun<T, Acc, Squared>();
     using Real = typename SoftenRowKernels<T, Acc>::Real;
     int width = ImgImageWidth, height = ImgImageHeight;
-    std::size_t paddedSize = (std::size_t)width + 2 * (std::size_t)rx;
-    Acc* work = (Acc*)std::malloc(sizeof(Acc) * (paddedSize + 2 * (std::size_t)width));
-    Real* divisor = (Real*)std::malloc(sizeof(Real) * width);
-    T* rows = (T*)std::malloc(sizeof(T) * 2 * (std::size_t)width);
-    CHECK(work && divisor && rows);
-    Acc* padded = work;                         // column sums at rx .. rx+width-1
-    Acc* box = work + paddedSize;
+    std::size_t paddedSize = SoftenPart<T, Acc>::Padded(rx);
+    Acc* padded = part.work.Data();  // column sums at rx .. rx+width-1
+    Acc* box = padded + paddedSize;
     Acc* weightsum = box + width;
-    T* row = rows;
-    T* centre = rows + width;
+    Real* divisor = part.divisor.Data();
+    T* row = part.rows.Data();
+    T* centre = row + width;
     std::fill(padded, padded + paddedSize, Acc(0));
     Acc* columns = padded + rx;
     const Acc cw = centerweight, nw = neighborweight;
     const Acc largest = (Acc)BppMask[Imgbpp];
 
     auto addRow = [&](int y) {
-        ImgReadRow(y, row);
+        parts.Read(y, 0, width, row);
         kernels.add(columns, row, width);
     };
     auto removeRow = [&](int y) {
-        ImgReadRow(y, row);
+        parts.Read(y, 0, width, row);
         kernels.remove(columns, row, width);
     };
 
     long long previousRows = -1;
-    for (int y = 0; y < height; ++y) {
-        if (y == 0) {
-            for (int k = 0; k <= std::min(ry, height - 1); ++k) addRow(k);
+    for (int y = from; y < to; ++y) {
+        if (y == from) {
+            for (int k = y - std::min(ry, y); k <= y + std::min(ry, height - 1 - y); ++k) addRow(k);
         } else {
             if (ry < height - y) addRow(y + ry);
             if (y - ry - 1 >= 0) removeRow(y - ry - 1);
@@ -125,15 +143,25 @@ static void SoftenRows(int rx, int ry, int centerweight, int neighborweight, Res
                 divisor[x] = (Real)weightsum[x];
             }
         }
-        ImgReadRow(y, centre);
-        kernels.finish(padded, box, rx, centre, weightsum, divisor, cw, nw, largest, results.Row(y),
+        parts.Read(y, 0, width, centre);
+        kernels.finish(padded, box, rx, centre, weightsum, divisor, cw, nw, largest, part.results.Row(y),
                        width);
-        results.Done(y);
+        part.results.Done(y);
     }
-    results.Flush();
-    std::free(rows);
-    std::free(divisor);
-    std::free(work);
+    part.results.Flush();
+}
+
+// The rows are shared among the worker threads in parts, each with its own sums.
+template <typename T, typename Acc, bool Squared>
+static void SoftenParts(int rx, int ry, int centerweight, int neighborweight)
+{
+    RowParts<T> parts(RowParts<T>::Most(ry), ry);
+    std::optional<SoftenPart<T, Acc>> part[MostWorkers];
+    for (int i = 0; i < parts.Count(); ++i) part[i].emplace(parts, i, rx, ry);
+    RunParts(parts.Count(), [&](int i) {
+        SoftenRows<T, Acc, Squared>(rx, ry, centerweight, neighborweight, *part[i], parts, parts.From(i),
+                                    parts.From(i + 1));
+    });
 }
 
 template <typename T>
@@ -142,8 +170,6 @@ static void SoftenImage(int radius, int centerweight, int neighborweight, bool s
     int width = ImgImageWidth, height = ImgImageHeight;
     // A window never reaches past the image, so clipping the radius per axis keeps every window.
     int rx = std::min(radius, width - 1), ry = std::min(radius, height - 1);
-    // Row y is written back after row y+ry+1 has taken its old values out of the sums.
-    ResultRows<T> results(ry + 1);
     if (ImgSamplesInRange()) {
         CheckWeightSums(rx, ry, centerweight, neighborweight);
     } else {
@@ -162,9 +188,9 @@ static void SoftenImage(int radius, int centerweight, int neighborweight, bool s
     Int128 bound = top * positions * (weights + 1) + positions * weights + 1;
     auto run = [&]<typename Acc>() {
         if (squared)
-            SoftenRows<T, Acc, true>(rx, ry, centerweight, neighborweight, results);
+            SoftenParts<T, Acc, true>(rx, ry, centerweight, neighborweight);
         else
-            SoftenRows<T, Acc, false>(rx, ry, centerweight, neighborweight, results);
+            SoftenParts<T, Acc, false>(rx, ry, centerweight, neighborweight);
     };
     if (bound < (Int128)1 << 24)
         run.template operator()<int32_t>();
