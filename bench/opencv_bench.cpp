@@ -7,8 +7,8 @@
 //   cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DGRAYFIX_BENCH=ON
 //   cmake --build build-bench -j2 --target opencv_bench && build-bench/bench/opencv_bench
 //
-// grayfix is single-threaded, so OpenCV runs on one thread too and CPU times are
-// compared; --opencv_threads=N lets OpenCV use N threads and compares wall-clock times.
+// Both run on one thread and CPU times are compared; --opencv_threads=N lets both use N
+// threads and compares wall-clock times.
 // Border handling differs (grayfix shrinks the window, OpenCV replicates or reflects);
 // that changes a few border pixels, not the time.
 
@@ -30,6 +30,7 @@
 #include "bench_main.h"
 #include "image/image.h"
 #include "support/cpu.h"
+#include "support/workers.h"
 #include "transforms/denoise/denoise.h"
 #include "transforms/soften/soften.h"
 
@@ -155,6 +156,7 @@ int main(int argc, char** argv)
             break;
         }
     cv::setNumThreads(threads);
+    SetWorkerThreads(threads);
     WallClock = threads != 1;
 
     const struct { Filter filter; const char* name; } filters[] = {

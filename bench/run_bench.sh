@@ -247,6 +247,20 @@ for radius in 3 5 10 20; do
     done
 done
 
+# What a 3x3 and a 5x5 median add to a plain copy: whole runs on grayfix's default threads,
+# in turns (the goal: no more than OpenCV's in-process time for the same kernel, below).
+declare -A ADDS=()
+for bits in 8 16; do
+    run="env GRAYFIX_THREADS=$THREADS $GRAYFIX in$bits.pgm"
+    hyperfine --style none -N --warmup 3 --runs "$LIMIT_RUNS" --export-csv "$WORK/adds.csv"         -n copy "$run out.pgm" -n 3x3 "$run -t:denoise:1:0 out.pgm" -n 5x5 "$run -t:denoise:2:0 out.pgm"         >/dev/null 2>&1 || continue
+    # CSV columns: command,mean,stddev,median,...; rows copy, 3x3, 5x5.
+    read -r copy3 copy5 < <(awk -F, 'NR > 1 { t[NR - 1] = $4 * 1000 }
+        END { printf "%.1f/%.1f %.1f/%.1f\n", t[2] - t[1], t[1], t[3] - t[1], t[1] }' "$WORK/adds.csv")
+    ADDS["median3x3/${bits}bit"]=$copy3
+    ADDS["median5x5/${bits}bit"]=$copy5
+    echo "run_bench: ${bits}-bit median 3x3 adds ${copy3%/*} ms and 5x5 ${copy5%/*} ms to a copy of ${copy3#*/} ms" >&2
+done
+
 # The table, with each tool's median next to grayfix's for the same job and image.
 {
     echo "| job | image | tool | median s | MPixel/s | ratio to grayfix |"
@@ -377,9 +391,24 @@ if [[ -x $OPENCV_BENCH ]]; then
         echo "five repetitions each, the ratios from the fastest):"
         echo
         echo '```text'
-        "$OPENCV_BENCH" --benchmark_repetitions=5 --benchmark_display_aggregates_only=true 2>&1 ||
-            echo "opencv_bench failed (status $?)"
+        "$OPENCV_BENCH" --benchmark_repetitions=5 --benchmark_display_aggregates_only=true 2>&1 |
+            tee "$WORK/opencv.txt" || echo "opencv_bench failed (status $?)"
         echo '```'
+        echo
+        echo "What a median adds to a plain copy (whole runs above, grayfix's default $THREADS threads,"
+        echo "${LIMIT_RUNS} runs each in turns, medians) against OpenCV's in-process time for the same"
+        echo "kernel (the fastest of five, one thread; goal: no more):"
+        for key in median3x3/8bit median3x3/16bit median5x5/8bit median5x5/16bit; do
+            add=${ADDS[$key]:-}
+            opencv=$(awk -v key="$key" '$1 == key && $6 ~ /x$/ { print $4 }' "$WORK/opencv.txt")
+            if [[ -z $add || -z $opencv ]]; then
+                echo "- $key: not timed"
+                continue
+            fi
+            awk -v key="$key" -v add="${add%/*}" -v copy="${add#*/}" -v cv="$opencv" 'BEGIN {
+                printf "- %s: adds %.1f ms to a copy of %.1f ms; OpenCV %.1f ms: %s\n", key, add, copy,
+                    cv, add <= cv ? "met" : "NOT met" }'
+        done
     } >>"$RESULTS"
 else
     echo "run_bench: opencv_bench not built (needs libopencv-dev and a build configured with" \
