@@ -403,7 +403,9 @@ struct StripPart {
           lower((Lower*)std::aligned_alloc(alignof(Lower), 256 * sizeof(Lower))),
           lowerAt((long long*)std::malloc(256 * sizeof(long long)))
     {
-        CHECK(top && table && pages && free && lower && lowerAt);
+        bool allocated = top && table && pages && free && lower && lowerAt;
+        if (!allocated) Release();  // the check below may not end the process (the Python module)
+        CHECK(allocated);
         w.rx = rx;
         w.top = top;
         w.mid = top + span;
@@ -416,7 +418,8 @@ struct StripPart {
         for (int k = 0; k < 16; ++k) w.innerAt[k] = -1;  // all stale
         for (int h = 0; h < 256; ++h) w.lowerAt[h] = -1;
     }
-    ~StripPart()
+    ~StripPart() { Release(); }
+    void Release()
     {
         std::free(lowerAt);
         std::free(lower);
