@@ -79,6 +79,8 @@ time_command()
         return
     fi
     local start end status=0 median
+    # The files the jobs before wrote go out to disk now, not during this one's runs.
+    sync
     start=$(date +%s.%N)
     timeout "$LIMIT" sh -c "$command" >/dev/null 2>"$WORK/last.err" || status=$?
     end=$(date +%s.%N)
@@ -196,6 +198,7 @@ limit_row()
         shift 2
     done
     [[ $mode == direct ]] && options+=(-N)
+    sync
     local -a arguments=()
     for i in "${!names[@]}"; do arguments+=(-n "${names[$i]}" "${commands[$i]}"); done
     if ! hyperfine --style none "${options[@]}" --export-csv "$WORK/limit.csv" \
