@@ -46,8 +46,8 @@ int NthSmallest(uint16_t* window, int n, int rank)
         // The clipped windows of radius 2 (9 to 20 samples), and any other of at most 25:
         // the median network of the full 5x5 windows, the missing samples as many least and
         // greatest values as put the upper median on its middle wire (a 4096 x 4096 8-bit
-        // 5x5 median spent a quarter of its time on its borders, counting each sample's
-        // place or in nth_element; a fourth of that now).
+        // 5x5 median had spent a sixth of its processor time on its borders, counting each
+        // sample's place or in nth_element; the network takes a fifth of that).
         uint16_t v[25];
         int low = 12 - n / 2;
         for (int i = 0; i < 25; ++i) v[i] = i < low ? 0 : i < low + n ? window[i - low] : 0xFFFF;
