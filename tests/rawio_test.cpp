@@ -9,7 +9,6 @@
 
 #include "image/image.h"
 #include "image/rawio.h"
-#include "support/workers.h"
 #include "test_util.h"
 
 class RawIoTest : public ::testing::Test {
@@ -38,29 +37,6 @@ TEST_F(RawIoDeathTest, SizeMismatchesAreRefused)
     EXPECT_EXIT(ReadRaw(dir.Path("seven").c_str(), 0, 2, 2, 2), tooShort, "Input file too short");
     EXPECT_EXIT(ReadRaw(dir.Path("five").c_str(), 100, 1, 1, 1), tooShort, "Input file too short");
     EXPECT_EXIT(ReadRaw(dir.Path("none").c_str(), 0, 1, 1, 1), tooShort, "^\ngrayfix ERROR: ReadRaw: Cannot open input$");
-}
-
-// Read in parts on threads (forced, as a large file would be), the same bytes, and the
-// same refusals of every size that is not exact.
-TEST_F(RawIoDeathTest, PartsReadTheSameBytesAndRefuseTheSame)
-{
-    std::mt19937 random(32);
-    Bytes bytes(5 + 37 * 3 * 2);
-    for (auto& b : bytes) b = (unsigned char)random();
-    dir.Write("odd.raw", bytes);
-    dir.Write("three", {1, 2, 3});
-    dir.Write("five", {1, 2, 3, 4, 5});
-    for (int parts : {2, 3, 5}) {
-        SetWorkerThreads(parts);
-        unsigned char* data = ReadRaw(dir.Path("odd.raw").c_str(), 5, 37, 3, 2);
-        EXPECT_EQ(Bytes(data, data + 222), Bytes(bytes.begin() + 5, bytes.end())) << parts << " parts";
-        std::free(data);
-        EXPECT_EXIT(ReadRaw(dir.Path("three").c_str(), 0, 2, 2, 1), ::testing::ExitedWithCode(2),
-                    "^\ngrayfix ERROR: ReadRaw: Input file too short$");
-        EXPECT_EXIT(ReadRaw(dir.Path("five").c_str(), 0, 2, 2, 1), ::testing::ExitedWithCode(2),
-                    "^\ngrayfix ERROR: ReadRaw: Input file too long$");
-    }
-    SetWorkerThreads(0);
 }
 
 TEST_F(RawIoDeathTest, ByteCountBeyondTheIntRangeCannotBeAllocated)

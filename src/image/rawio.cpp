@@ -1,6 +1,5 @@
 // rawio.cpp - ReadRaw and WriteImage: pixel bytes in and out, unconverted,
-// read (on the worker threads, from a regular file) and written in one block
-// call each, straight from and into the buffer;
+// read and written in one block call each, straight from and into the buffer;
 // MapOrReadRaw, which maps the input instead where the pixels never change.
 // A failed write never touches an existing output (see fileio.h).
 
@@ -11,8 +10,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <atomic>
-#include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
@@ -20,7 +17,6 @@
 #include "driver/console.h"
 #include "image/fileio.h"
 #include "image/image.h"
-#include "support/workers.h"
 
 // A large pixel buffer is aligned to 2 MiB and marked for transparent huge
 // pages: filling 4 KiB pages one fault at a time cost more than the read
@@ -133,36 +129,6 @@ static bool MappedPixelsCutShort(const void* data)
     FatalError(message, status);
 }
 
-// The pixels of a regular file of exactly the size the reader accepts, read on the worker
-// threads, each into its share of the buffer, so that the new pages are zeroed and filled
-// side by side (a 32 MiB image: 8.4 ms on one thread, 4.3 ms on two). False, with
-// nothing read that counts, for anything else: the reader then reads, and refuses, as
-// ever.
-static bool ReadInParts(FILE* file, int skip, unsigned char* buffer, std::size_t pixels, std::size_t bytes)
-{
-    int parts = PartsFor((long long)pixels);
-    int fd = fileno(file);
-    struct stat status;
-    if (parts < 2 || fd < 0 || fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)
-        || status.st_size != (off_t)skip + (off_t)bytes)
-        return false;
-    std::atomic<bool> complete{true};
-    RunParts(parts, [&](int i) {
-        std::size_t from = bytes / (std::size_t)parts * (std::size_t)i;
-        std::size_t to = i + 1 == parts ? bytes : from + bytes / (std::size_t)parts;
-        while (from < to) {
-            ssize_t got = pread(fd, buffer + from, to - from, (off_t)skip + (off_t)from);
-            if (got < 0 && errno == EINTR) continue;
-            if (got <= 0) {
-                complete = false;
-                return;
-            }
-            from += (std::size_t)got;
-        }
-    });
-    return complete && std::fseek(file, (long)skip + (long)bytes, SEEK_SET) == 0;
-}
-
 unsigned char* ReadRaw(const char* fileName, int skip, int width, int height, int bytesPerPixel)
 {
     FILE* file = OpenInputFile(fileName);
@@ -175,8 +141,7 @@ unsigned char* ReadRaw(const char* fileName, int skip, int width, int height, in
     auto* buffer = (unsigned char*)AllocatePixelBuffer(rowSize * (std::size_t)height);
     if (buffer == nullptr) ReadFailed(file, nullptr, "ReadRaw: Cannot allocate", ExitPixelMemory);
     std::fseek(file, skip, SEEK_SET);  // a skip past the end shows up as too short
-    if (!ReadInParts(file, skip, buffer, (std::size_t)width * (std::size_t)height, rowSize * (std::size_t)height)
-        && std::fread(buffer, rowSize, (std::size_t)height, file) < (std::size_t)height)
+    if (std::fread(buffer, rowSize, (std::size_t)height, file) < (std::size_t)height)
         ReadFailed(file, buffer, "ReadRaw: Input file too short", ExitInputFile);
     if (std::getc(file) != EOF) ReadFailed(file, buffer, "ReadRaw: Input file too long", ExitInputFile);
     std::fclose(file);
