@@ -12,6 +12,7 @@
 #include <cstddef>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 
 #include "driver/console.h"
 #include "image/image.h"
@@ -50,12 +51,15 @@ public:
 template <typename T> class RowParts : RowBuffer<T> {
 public:
     // The parts worth cutting the image into (PartsFor), fewer where the copies would
-    // outgrow a MiB.
-    static int Most(int reach)
+    // outgrow a MiB, or the parts' own buffers, partBytes each, 3 MB.
+    static int Most(int reach, std::size_t partBytes = 0)
     {
         std::size_t cut = 2 * (std::size_t)reach * (std::size_t)ImgImageWidth * sizeof(T);
         int parts = PartsFor((long long)ImgImageWidth * ImgImageHeight);
-        while (parts > 1 && (std::size_t)(parts - 1) * cut > (std::size_t(1) << 20)) --parts;
+        while (parts > 1
+               && ((std::size_t)(parts - 1) * cut > (std::size_t(1) << 20)
+                   || (std::size_t)parts * partBytes > (std::size_t(3) << 20)))
+            --parts;
         return parts;
     }
     // parts from 1 to MostWorkers.
@@ -98,6 +102,16 @@ private:
     int parts_, reach_;
     int cut_[MostWorkers + 1];
 };
+
+// Makes every part's buffers first, Part(parts, i, args...), so that no part stops the run
+// on a worker thread, then runs run(part, from, to) for each part's rows on the threads.
+template <typename Part, typename T, typename Run, typename... Args>
+void RunRowParts(const RowParts<T>& parts, const Run& run, const Args&... args)
+{
+    std::optional<Part> part[MostWorkers];
+    for (int i = 0; i < parts.Count(); ++i) part[i].emplace(parts, i, args...);
+    RunParts(parts.Count(), [&](int i) { run(*part[i], parts.From(i), parts.From(i + 1)); });
+}
 
 // Rows of the image, count of them in turn, stride samples apart; row y lives in slot
 // y % count. Only the columns first .. end-1 when given (a vertical strip: stride at

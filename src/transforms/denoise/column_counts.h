@@ -19,7 +19,6 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
-#include <optional>
 
 #if defined(__SSE2__)
 #include <immintrin.h>
@@ -27,7 +26,6 @@
 
 #include "driver/console.h"
 #include "image/image.h"
-#include "support/workers.h"
 #include "transforms/denoise/rules.h"
 #include "transforms/window_rows.h"
 
@@ -290,13 +288,10 @@ template <int Mode> void RunColumns(int radius, ColumnsPart& part, int from, int
 void DenoiseByColumnCounts(int radius, int mode)
 {
     int ry = Least(radius, ImgImageHeight - 1);
-    int count = RowParts<uint8_t>::Most(ry);
-    while (count > 1 && count * ColumnsPart::Bytes() > (std::size_t(3) << 20)) --count;
-    RowParts<uint8_t> parts(count, ry);
-    std::optional<ColumnsPart> part[MostWorkers];
-    for (int i = 0; i < count; ++i) part[i].emplace(parts, i, ry);
+    RowParts<uint8_t> parts(RowParts<uint8_t>::Most(ry, ColumnsPart::Bytes()), ry);
     WithMode(mode, [&]<int Mode>() {
-        RunParts(count, [&](int i) { RunColumns<Mode>(radius, *part[i], parts.From(i), parts.From(i + 1)); });
+        RunRowParts<ColumnsPart>(
+            parts, [&](ColumnsPart& part, int from, int to) { RunColumns<Mode>(radius, part, from, to); }, ry);
     });
 }
 

@@ -395,48 +395,35 @@ void RunStrip(Columns16& w, SourceRows<uint16_t>& source, ResultRows<uint16_t>& 
 // all parts, and the window's sums.
 struct StripPart {
     StripPart(int rx, int span, std::size_t pageCount)
-        : top((SixteenBytes*)std::aligned_alloc(alignof(SixteenBytes),
-                                                (std::size_t)span * 17 * sizeof(SixteenBytes))),
-          table((uint16_t*)std::malloc((std::size_t)span * 256 * sizeof(uint16_t))),
-          pages((Page*)std::calloc(pageCount, sizeof(Page))),  // a page is all zero when not in use
-          free((uint16_t*)std::malloc(pageCount * sizeof(uint16_t))),
-          lower((Lower*)std::aligned_alloc(alignof(Lower), 256 * sizeof(Lower))),
-          lowerAt((long long*)std::malloc(256 * sizeof(long long)))
     {
-        bool allocated = top && table && pages && free && lower && lowerAt;
+        w.top = (SixteenBytes*)std::aligned_alloc(alignof(SixteenBytes), (std::size_t)span * 17 * sizeof(SixteenBytes));
+        w.table = (uint16_t*)std::malloc((std::size_t)span * 256 * sizeof(uint16_t));
+        w.pages = (Page*)std::calloc(pageCount, sizeof(Page));  // a page is all zero when not in use
+        w.free = (uint16_t*)std::malloc(pageCount * sizeof(uint16_t));
+        w.lower = (Lower*)std::aligned_alloc(alignof(Lower), 256 * sizeof(Lower));
+        w.lowerAt = (long long*)std::malloc(256 * sizeof(long long));
+        bool allocated = w.top && w.table && w.pages && w.free && w.lower && w.lowerAt;
         if (!allocated) Release();  // the check below may not end the process (the Python module)
         CHECK(allocated);
         w.rx = rx;
-        w.top = top;
-        w.mid = top + span;
-        w.table = table;
+        w.mid = w.top + span;
         w.span = (std::size_t)span;
-        w.pages = pages;
-        w.free = free;
-        w.lower = lower;
-        w.lowerAt = lowerAt;
         for (int k = 0; k < 16; ++k) w.innerAt[k] = -1;  // all stale
         for (int h = 0; h < 256; ++h) w.lowerAt[h] = -1;
     }
     ~StripPart() { Release(); }
-    void Release()
-    {
-        std::free(lowerAt);
-        std::free(lower);
-        std::free(free);
-        std::free(pages);
-        std::free(table);
-        std::free(top);
-    }
     StripPart(const StripPart&) = delete;
     StripPart& operator=(const StripPart&) = delete;
+    void Release()
+    {
+        std::free(w.lowerAt);
+        std::free(w.lower);
+        std::free(w.free);
+        std::free(w.pages);
+        std::free(w.table);
+        std::free(w.top);
+    }
 
-    SixteenBytes* top;
-    uint16_t* table;
-    Page* pages;
-    uint16_t* free;
-    Lower* lower;
-    long long* lowerAt;
     Columns16 w;
 };
 

@@ -17,11 +17,9 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
-#include <optional>
 
 #include "driver/console.h"
 #include "image/image.h"
-#include "support/workers.h"
 #include "transforms/denoise/engines.h"
 #include "transforms/denoise/rules.h"
 #include "transforms/window_rows.h"
@@ -342,10 +340,9 @@ template <typename T> void DenoiseByRunningCounts(int radius, int mode)
 {
     int ry = std::min(radius, ImgImageHeight - 1);
     RowParts<T> parts(RowParts<T>::Most(ry), ry);
-    std::optional<SnakePart<T>> part[MostWorkers];
-    for (int i = 0; i < parts.Count(); ++i) part[i].emplace(parts, i, ry);
     WithMode(mode, [&]<int Mode>() {
-        RunParts(parts.Count(), [&](int i) { Run<T, Mode>(radius, *part[i], parts.From(i), parts.From(i + 1)); });
+        RunRowParts<SnakePart<T>>(
+            parts, [&](SnakePart<T>& part, int from, int to) { Run<T, Mode>(radius, part, from, to); }, ry);
     });
 }
 

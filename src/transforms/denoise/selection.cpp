@@ -9,12 +9,10 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
-#include <optional>
 #include <utility>
 
 #include "driver/console.h"
 #include "image/image.h"
-#include "support/workers.h"
 #include "transforms/denoise/engines.h"
 #include "transforms/denoise/full_window.h"  // SortSix and Median25, shared with the row kernels
 #include "transforms/denoise/kernels.h"
@@ -185,8 +183,7 @@ void SelectRows(SelectionPart<T>& part, int from, int to, int radius, bool fullW
     part.results.Flush();
 }
 
-// The rows are shared among the worker threads in parts, each with its own buffers, fewer
-// where their windows would take more than a MiB.
+// The rows are shared among the worker threads in parts, each with its own buffers.
 template <typename T> void SelectAll(int radius, int mode, bool fullWindowKernels)
 {
     int height = ImgImageHeight;
@@ -194,15 +191,14 @@ template <typename T> void SelectAll(int radius, int mode, bool fullWindowKernel
     // The window never holds more samples than the image has, whatever the radius.
     std::size_t side = 2 * (std::size_t)radius + 1;  // below 2^32, so side*side fits
     std::size_t windowSize = std::min(side * side, PixelIndex(0, height));
-    int count = RowParts<T>::Most(ry);
-    while (count > 1 && count * windowSize * sizeof(uint16_t) > (std::size_t(1) << 20)) --count;
-    RowParts<T> parts(count, ry);
-    std::optional<SelectionPart<T>> part[MostWorkers];
-    for (int i = 0; i < parts.Count(); ++i) part[i].emplace(parts, i, ry, windowSize);
+    RowParts<T> parts(RowParts<T>::Most(ry, windowSize * sizeof(uint16_t)), ry);
     WithMode(mode, [&]<int Mode>() {
-        RunParts(parts.Count(), [&](int i) {
-            SelectRows<T, Mode>(*part[i], parts.From(i), parts.From(i + 1), radius, fullWindowKernels);
-        });
+        RunRowParts<SelectionPart<T>>(
+            parts,
+            [&](SelectionPart<T>& part, int from, int to) {
+                SelectRows<T, Mode>(part, from, to, radius, fullWindowKernels);
+            },
+            ry, windowSize);
     });
 }
 

@@ -13,13 +13,11 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
-#include <optional>
 #include <type_traits>
 
 #include "driver/console.h"
 #include "image/image.h"
 #include "support/cpu.h"
-#include "support/workers.h"
 #include "transforms/soften/row_kernels.h"  // the baseline build of the row kernels
 #include "transforms/window_rows.h"
 
@@ -156,12 +154,12 @@ template <typename T, typename Acc, bool Squared>
 static void SoftenParts(int rx, int ry, int centerweight, int neighborweight)
 {
     RowParts<T> parts(RowParts<T>::Most(ry), ry);
-    std::optional<SoftenPart<T, Acc>> part[MostWorkers];
-    for (int i = 0; i < parts.Count(); ++i) part[i].emplace(parts, i, rx, ry);
-    RunParts(parts.Count(), [&](int i) {
-        SoftenRows<T, Acc, Squared>(rx, ry, centerweight, neighborweight, *part[i], parts, parts.From(i),
-                                    parts.From(i + 1));
-    });
+    RunRowParts<SoftenPart<T, Acc>>(
+        parts,
+        [&](SoftenPart<T, Acc>& part, int from, int to) {
+            SoftenRows<T, Acc, Squared>(rx, ry, centerweight, neighborweight, part, parts, from, to);
+        },
+        rx, ry);
 }
 
 template <typename T>
